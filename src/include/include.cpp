@@ -1,0 +1,189 @@
+#include "include/include.hpp"
+
+#include <cstring>
+
+#include "file/path.hpp"
+#include "util/pool.hpp"
+#include "util/text.hpp"
+
+namespace tarvex {
+
+const char* include_kind_name(IncludeKind k) noexcept {
+    switch (k) {
+        case IncludeKind::Include: return "Include";
+        case IncludeKind::IncludePath: return "IncludePath";
+        case IncludeKind::IncludePathRelative: return "IncludePathRelative";
+        case IncludeKind::IncludeTransform: return "IncludeTransform";
+        case IncludeKind::IncludeAutoZzfree: return "IncludeAutoZzfree";
+        case IncludeKind::IncludeBinary: return "IncludeBinary";
+        case IncludeKind::IncludeCompensated: return "IncludeCompensated";
+        case IncludeKind::IncludeStampedPart: return "IncludeStampedPart";
+    }
+    return "Include";
+}
+
+std::optional<IncludeKind> include_kind_of_line(std::string_view l) noexcept {
+    using text::iequals;
+    if (l.size() < 8 || !iequals(l.substr(1, 7), "INCLUDE")) return std::nullopt;
+    if (l.size() == 8 || text::is_ws(l[8])) return IncludeKind::Include;
+    std::string_view s = text::trim_right(l).substr(8);
+    if (s.empty() || s.front() != '_') return std::nullopt;
+    switch (s.size()) {
+        case 5:
+            if (iequals(s, "_PATH")) return IncludeKind::IncludePath;
+            break;
+        case 7:
+            if (iequals(s, "_BINARY")) return IncludeKind::IncludeBinary;
+            break;
+        case 10:
+            if (iequals(s, "_TRANSFORM")) return IncludeKind::IncludeTransform;
+            break;
+        case 12:
+            if (iequals(s, "_COMPENSATED")) return IncludeKind::IncludeCompensated;
+            if (iequals(s, "_AUTO_ZZFREE")) return IncludeKind::IncludeAutoZzfree;
+            break;
+        case 13:
+            if (iequals(s, "_STAMPED_PART")) return IncludeKind::IncludeStampedPart;
+            break;
+        case 14:
+            if (iequals(s, "_PATH_RELATIVE")) return IncludeKind::IncludePathRelative;
+            break;
+        default:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> read_include_filename(std::string_view bytes, std::size_t pos) {
+    if (pos >= bytes.size()) return std::nullopt;
+    // Comment lines are skipped before the first name line only.
+    for (;;) {
+        text::Line ln = text::line_at(bytes, pos);
+        if (ln.content.empty() || ln.content.front() != '$') break;
+        if (ln.next >= bytes.size()) return std::nullopt;
+        pos = ln.next;
+    }
+    std::string raw;
+    for (;;) {
+        text::Line ln = text::line_at(bytes, pos);
+        if (ln.content.empty()) break;
+        std::string_view piece = text::trim_left_blanks(ln.content);
+        if (piece.empty()) break;
+        piece = text::trim_right(piece);
+        if (!piece.empty() && piece.back() == '+') {
+            piece.remove_suffix(1);
+            piece = text::trim_right(piece);
+            raw.append(text::utf8_lossy(piece));
+            if (ln.next >= bytes.size()) break;
+            pos = ln.next;
+            continue;
+        }
+        raw.append(text::utf8_lossy(piece));
+        break;
+    }
+    std::string_view t = text::trim_unicode(raw);
+    if (t.empty()) return std::nullopt;
+    return std::string(t);
+}
+
+std::vector<RawInclude> scan_range(std::string_view bytes, std::size_t start, std::size_t end) {
+    std::vector<RawInclude> out;
+    if (end > bytes.size()) end = bytes.size();
+    const char* base = bytes.data();
+    std::size_t pos = start;
+    while (pos < end) {
+        const void* hit = std::memchr(base + pos, '*', end - pos);
+        if (!hit) break;
+        std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+        pos = at + 1;
+        if (at != 0 && base[at - 1] != '\n') continue;
+        text::Line ln = text::line_at(bytes, at);
+        auto kind = include_kind_of_line(ln.content);
+        if (!kind) continue;
+        if (auto name = read_include_filename(bytes, ln.next)) out.push_back({std::move(*name), {}, *kind});
+    }
+    return out;
+}
+
+std::vector<RawInclude> scan_includes(std::string_view bytes) {
+    std::size_t size = bytes.size();
+    if (size < kParallelScanBytes) return scan_range(bytes, 0, size);
+    std::size_t n = pool::num_threads();
+    if (n < 1) n = 1;
+    std::vector<std::size_t> bounds{0};
+    for (std::size_t i = 1; i < n; ++i) {
+        std::size_t p = static_cast<std::size_t>((static_cast<unsigned __int128>(i) * size) / n);
+        const void* lf = std::memchr(bytes.data() + p, '\n', size - p);
+        p = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data()) + 1 : size;
+        if (p < size && p > bounds.back()) bounds.push_back(p);
+    }
+    bounds.push_back(size);
+    std::size_t pieces = bounds.size() - 1;
+    auto parts = pool::parallel_map<std::vector<RawInclude>>(
+        pieces, [&](std::size_t i) { return scan_range(bytes, bounds[i], bounds[i + 1]); });
+    std::vector<RawInclude> out;
+    for (auto& p : parts)
+        for (auto& r : p) out.push_back(std::move(r));
+    return out;
+}
+
+namespace {
+template <class D>
+void append_path_dirs(std::vector<std::string>& search, const std::vector<D>& dirs, const std::string& base) {
+    for (const auto& d : dirs) {
+        if (d.kind == IncludeKind::IncludePathRelative)
+            search.push_back(path::join(base, d.name));
+        else if (d.kind == IncludeKind::IncludePath)
+            search.push_back(d.name);
+    }
+}
+}  // namespace
+
+std::vector<std::string> extend_search(const std::vector<RawInclude>& raw, const std::string& base,
+                                       const std::vector<std::string>& inherited) {
+    std::vector<std::string> search = inherited;
+    append_path_dirs(search, raw, base);
+    return search;
+}
+
+template <class D>
+std::vector<std::string> extend_search_resolved(const std::vector<D>& dirs, const std::string& base,
+                                                const std::vector<std::string>& inherited) {
+    std::vector<std::string> search = inherited;
+    append_path_dirs(search, dirs, base);
+    return search;
+}
+template std::vector<std::string> extend_search_resolved<IncludeDirective>(const std::vector<IncludeDirective>&,
+                                                                           const std::string&,
+                                                                           const std::vector<std::string>&);
+
+std::vector<IncludeDirective> resolve_directives(const std::vector<RawInclude>& raw, const std::string& base,
+                                                 const std::vector<std::string>& inherited) {
+    std::vector<std::string> search = extend_search(raw, base, inherited);
+    std::vector<IncludeDirective> out;
+    out.reserve(raw.size());
+    for (const auto& r : raw) {
+        std::string resolved;
+        if (!r.name.empty() && r.name.front() == '/') {
+            resolved = r.name;
+        } else {
+            std::string local = path::join(base, r.name);
+            if (path::exists(local)) {
+                resolved = std::move(local);
+            } else {
+                for (const auto& dir : search) {
+                    std::string cand = path::join(dir, r.name);
+                    if (path::exists(cand)) {
+                        resolved = std::move(cand);
+                        break;
+                    }
+                }
+                if (resolved.empty()) resolved = std::move(local);
+            }
+        }
+        out.push_back({r.name, std::move(resolved), r.offsets, r.kind});
+    }
+    return out;
+}
+
+}  // namespace tarvex

@@ -1,0 +1,99 @@
+// Include directives: recognising *INCLUDE keyword lines, reading their file
+// names, resolving them against the including file's directory and the
+// inherited search paths.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvex {
+
+enum class IncludeKind : std::uint8_t {
+    Include = 0,
+    IncludePath = 1,
+    IncludePathRelative = 2,
+    IncludeTransform = 3,
+    IncludeAutoZzfree = 4,
+    IncludeBinary = 5,
+    IncludeCompensated = 6,
+    IncludeStampedPart = 7,
+};
+
+// The name Python sees, e.g. "IncludePathRelative".
+const char* include_kind_name(IncludeKind k) noexcept;
+
+inline bool is_path_kind(IncludeKind k) noexcept {
+    return k == IncludeKind::IncludePath || k == IncludeKind::IncludePathRelative;
+}
+
+// Id offsets of an *INCLUDE_TRANSFORM, in the order IDNOFF, IDEOFF, IDPOFF,
+// IDMOFF, IDSOFF, IDFOFF, IDDOFF, IDROFF.
+struct TransformOffsets {
+    std::array<std::int64_t, 8> v{};
+
+    // Member-wise sum with two's-complement wrap.
+    TransformOffsets operator+(const TransformOffsets& o) const noexcept {
+        TransformOffsets r;
+        for (std::size_t i = 0; i < 8; ++i)
+            r.v[i] = static_cast<std::int64_t>(static_cast<std::uint64_t>(v[i]) + static_cast<std::uint64_t>(o.v[i]));
+        return r;
+    }
+    bool operator==(const TransformOffsets& o) const noexcept { return v == o.v; }
+    bool is_zero() const noexcept {
+        for (auto x : v)
+            if (x) return false;
+        return true;
+    }
+};
+
+struct RawInclude {
+    std::string name;
+    TransformOffsets offsets;
+    IncludeKind kind = IncludeKind::Include;
+};
+
+struct IncludeDirective {
+    std::string name;
+    std::string resolved;
+    TransformOffsets offsets;
+    IncludeKind kind = IncludeKind::Include;
+};
+
+// The include kind of the keyword line `line` (its content, without LF/CR),
+// which starts with '*'; nothing when it is not one of the eight forms.
+std::optional<IncludeKind> include_kind_of_line(std::string_view line) noexcept;
+
+// The file name that follows a keyword line, read from `pos` (the start of the
+// next line): comment lines skipped, '+' continuations joined, decoded with
+// U+FFFD for invalid UTF-8 and trimmed.  Nothing when there is no name.
+std::optional<std::string> read_include_filename(std::string_view bytes, std::size_t pos);
+
+// Directives whose keyword line starts in [start, end); names may be read
+// past `end`.
+std::vector<RawInclude> scan_range(std::string_view bytes, std::size_t start, std::size_t end);
+
+// All directives of a file, in file order; files of 8 MiB or more are scanned
+// in line-aligned pieces on the pool.
+std::vector<RawInclude> scan_includes(std::string_view bytes);
+
+// Size from which a file's raw scan is split over the pool.
+inline constexpr std::size_t kParallelScanBytes = 8u << 20;
+
+// The search list of a file: `inherited`, then its path directives in file
+// order (relative ones joined to `base`).
+std::vector<std::string> extend_search(const std::vector<RawInclude>& raw, const std::string& base,
+                                       const std::vector<std::string>& inherited);
+template <class D>
+std::vector<std::string> extend_search_resolved(const std::vector<D>& dirs, const std::string& base,
+                                                const std::vector<std::string>& inherited);
+
+// Resolve every raw directive of a file in directory `base`.
+std::vector<IncludeDirective> resolve_directives(const std::vector<RawInclude>& raw, const std::string& base,
+                                                 const std::vector<std::string>& inherited);
+
+}  // namespace tarvex

@@ -1,0 +1,101 @@
+// Error values of the native core and a minimal result type.
+//
+// Native operations return `Result<T>`: a value or an `Error`.  The binding layer
+// turns an `Error` into the matching Python exception in exactly one place.  A
+// broken invariant, or a failure the caller treats as unrecoverable, is thrown as
+// `Panic` instead and surfaces as the module's panic exception.
+#pragma once
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace tarvex {
+
+enum class ErrorKind {
+    Index,         // value out of range             -> IndexError
+    Key,           // unknown name or path           -> KeyError
+    Value,         // malformed value or shape       -> ValueError
+    Type,          // wrong kind of argument         -> TypeError
+    Overflow,      // negative or too large integer  -> OverflowError
+    OS,            // the OS refused a file operation -> OSError(errno, text)
+    FileNotFound,  // a pattern that matches nothing -> FileNotFoundError
+    Runtime,       // walk / result-file failures    -> RuntimeError
+};
+
+struct Error {
+    ErrorKind kind = ErrorKind::Runtime;
+    std::string message;
+    int os_errno = 0;  // set for ErrorKind::OS
+
+    static Error index(std::string m) { return {ErrorKind::Index, std::move(m), 0}; }
+    static Error key(std::string m) { return {ErrorKind::Key, std::move(m), 0}; }
+    static Error value(std::string m) { return {ErrorKind::Value, std::move(m), 0}; }
+    static Error type(std::string m) { return {ErrorKind::Type, std::move(m), 0}; }
+    static Error overflow(std::string m) { return {ErrorKind::Overflow, std::move(m), 0}; }
+    static Error runtime(std::string m) { return {ErrorKind::Runtime, std::move(m), 0}; }
+    static Error not_found(std::string m) { return {ErrorKind::FileNotFound, std::move(m), 0}; }
+    // An operating-system failure; the text is the system's description of errno.
+    static Error os(int err) { return {ErrorKind::OS, std::strerror(err), err}; }
+};
+
+// The text the operating system gives for an error number.
+inline std::string os_text(int err) { return std::strerror(err); }
+
+// An unrecoverable failure.  Thrown, never returned; the binding layer maps it
+// to the panic exception (a BaseException subclass) with this text.
+class Panic : public std::exception {
+public:
+    explicit Panic(std::string msg) : msg_(std::move(msg)) {}
+    const char* what() const noexcept override { return msg_.c_str(); }
+
+private:
+    std::string msg_;
+};
+
+// Thrown by core code that reports an `Error` through an exception path (for
+// example from inside pool tasks); carried to the binding layer unchanged.
+class ErrorException : public std::exception {
+public:
+    explicit ErrorException(Error e) : err_(std::move(e)) {}
+    const char* what() const noexcept override { return err_.message.c_str(); }
+    const Error& error() const noexcept { return err_; }
+
+private:
+    Error err_;
+};
+
+template <class T>
+class [[nodiscard]] Result {
+public:
+    Result(T v) : v_(std::in_place_index<0>, std::move(v)) {}
+    Result(Error e) : v_(std::in_place_index<1>, std::move(e)) {}
+
+    bool ok() const noexcept { return v_.index() == 0; }
+    explicit operator bool() const noexcept { return ok(); }
+    T& value() & { return std::get<0>(v_); }
+    T&& value() && { return std::get<0>(std::move(v_)); }
+    const T& value() const& { return std::get<0>(v_); }
+    const Error& error() const& { return std::get<1>(v_); }
+    Error&& error() && { return std::get<1>(std::move(v_)); }
+    T* operator->() { return &value(); }
+    T& operator*() & { return value(); }
+
+    // The value, or the error thrown as ErrorException.
+    T take() && {
+        if (!ok()) throw ErrorException(std::get<1>(std::move(v_)));
+        return std::get<0>(std::move(v_));
+    }
+
+private:
+    std::variant<T, Error> v_;
+};
+
+struct Unit {};
+using Status = Result<Unit>;
+inline Status ok_status() { return Unit{}; }
+
+}  // namespace tarvex

@@ -1,0 +1,91 @@
+#include "util/text.hpp"
+
+namespace tarvex::text {
+
+std::string utf8_lossy(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    std::size_t i = 0;
+    while (i < s.size()) {
+        auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        std::size_t n = utf8_seq_len(s, i);
+        if (n) {
+            out.append(s.substr(i, n));
+            i += n;
+            continue;
+        }
+        // Maximal subpart: a lead byte followed by as many continuation bytes
+        // as would still be valid is replaced as one unit.
+        std::size_t skip = 1;
+        auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+        if (c >= 0xE0 && c <= 0xF4 && i + 1 < s.size()) {
+            unsigned char c1 = at(i + 1);
+            unsigned char lo = 0x80, hi = 0xBF;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+            if (c1 >= lo && c1 <= hi) {
+                skip = 2;
+                if (c >= 0xF0 && i + 2 < s.size() && (at(i + 2) & 0xC0) == 0x80) skip = 3;
+            }
+        }
+        out.append("\xEF\xBF\xBD");
+        i += skip;
+    }
+    return out;
+}
+
+namespace {
+// Decode the code point at s[i] (valid UTF-8 assumed); returns its length.
+std::size_t decode_at(std::string_view s, std::size_t i, char32_t& cp) noexcept {
+    auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    std::size_t n = utf8_seq_len(s, i);
+    if (n == 0) {
+        cp = 0xFFFD;
+        return 1;
+    }
+    if (n == 1) cp = b(i);
+    else if (n == 2) cp = char32_t(b(i) & 0x1F) << 6 | (b(i + 1) & 0x3F);
+    else if (n == 3) cp = char32_t(b(i) & 0x0F) << 12 | char32_t(b(i + 1) & 0x3F) << 6 | (b(i + 2) & 0x3F);
+    else
+        cp = char32_t(b(i) & 0x07) << 18 | char32_t(b(i + 1) & 0x3F) << 12 | char32_t(b(i + 2) & 0x3F) << 6 |
+             (b(i + 3) & 0x3F);
+    return n;
+}
+
+bool is_unicode_ws(char32_t c) noexcept {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+}  // namespace
+
+std::string_view trim_unicode(std::string_view s) noexcept {
+    // Leading.
+    std::size_t i = 0;
+    while (i < s.size()) {
+        char32_t cp;
+        std::size_t n = decode_at(s, i, cp);
+        if (!is_unicode_ws(cp)) break;
+        i += n;
+    }
+    s.remove_prefix(i);
+    // Trailing: step back over continuation bytes to each code point start.
+    while (!s.empty()) {
+        std::size_t j = s.size() - 1;
+        while (j > 0 && (static_cast<unsigned char>(s[j]) & 0xC0) == 0x80) --j;
+        char32_t cp;
+        decode_at(s, j, cp);
+        if (!is_unicode_ws(cp)) break;
+        s.remove_suffix(s.size() - j);
+    }
+    return s;
+}
+
+}  // namespace tarvex::text
