@@ -126,7 +126,9 @@ Source::~Source() {
 }
 
 std::variant<SourcePtr, OpenFailure> Source::open(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO named as a file must not block the caller forever
+    // (it reads as empty); it has no effect on regular files.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return OpenFailure{OpenFailure::Stage::Open, errno};
     struct stat st;
     if (fstat(fd, &st) != 0 || st.st_size <= 0) {

@@ -55,6 +55,12 @@ std::optional<IncludeKind> include_kind_of_line(std::string_view l) noexcept {
 }
 
 std::optional<std::string> read_include_filename(std::string_view bytes, std::size_t pos) {
+    auto n = read_include_name(bytes, pos);
+    if (!n) return std::nullopt;
+    return std::move(n->text);
+}
+
+std::optional<IncludeName> read_include_name(std::string_view bytes, std::size_t pos) {
     if (pos >= bytes.size()) return std::nullopt;
     // Comment lines are skipped before the first name line only.
     for (;;) {
@@ -63,27 +69,30 @@ std::optional<std::string> read_include_filename(std::string_view bytes, std::si
         if (ln.next >= bytes.size()) return std::nullopt;
         pos = ln.next;
     }
-    std::string raw;
+    std::string joined, raw;
+    bool valid = true;
     for (;;) {
         text::Line ln = text::line_at(bytes, pos);
         if (ln.content.empty()) break;
         std::string_view piece = text::trim_left_blanks(ln.content);
         if (piece.empty()) break;
         piece = text::trim_right(piece);
-        if (!piece.empty() && piece.back() == '+') {
+        bool more = !piece.empty() && piece.back() == '+';
+        if (more) {
             piece.remove_suffix(1);
             piece = text::trim_right(piece);
-            raw.append(text::utf8_lossy(piece));
-            if (ln.next >= bytes.size()) break;
-            pos = ln.next;
-            continue;
         }
-        raw.append(text::utf8_lossy(piece));
-        break;
+        if (valid && !text::is_valid_utf8(piece)) valid = false;
+        joined.append(text::utf8_lossy(piece));
+        raw.append(piece);
+        if (!more || ln.next >= bytes.size()) break;
+        pos = ln.next;
     }
-    std::string_view t = text::trim_unicode(raw);
+    std::string_view t = text::trim_unicode(joined);
     if (t.empty()) return std::nullopt;
-    return std::string(t);
+    IncludeName out{std::string(t), {}};
+    if (!valid) out.raw = std::string(text::trim_unicode(raw));
+    return out;
 }
 
 std::vector<RawInclude> scan_range(std::string_view bytes, std::size_t start, std::size_t end) {
@@ -100,7 +109,8 @@ std::vector<RawInclude> scan_range(std::string_view bytes, std::size_t start, st
         text::Line ln = text::line_at(bytes, at);
         auto kind = include_kind_of_line(ln.content);
         if (!kind) continue;
-        if (auto name = read_include_filename(bytes, ln.next)) out.push_back({std::move(*name), {}, *kind});
+        if (auto name = read_include_name(bytes, ln.next))
+            out.push_back({std::move(name->text), {}, *kind, std::move(name->raw)});
     }
     return out;
 }
@@ -162,25 +172,30 @@ std::vector<IncludeDirective> resolve_directives(const std::vector<RawInclude>& 
     std::vector<std::string> search = extend_search(raw, base, inherited);
     std::vector<IncludeDirective> out;
     out.reserve(raw.size());
-    for (const auto& r : raw) {
-        std::string resolved;
-        if (!r.name.empty() && r.name.front() == '/') {
-            resolved = r.name;
-        } else {
-            std::string local = path::join(base, r.name);
-            if (path::exists(local)) {
-                resolved = std::move(local);
-            } else {
-                for (const auto& dir : search) {
-                    std::string cand = path::join(dir, r.name);
-                    if (path::exists(cand)) {
-                        resolved = std::move(cand);
-                        break;
-                    }
-                }
-                if (resolved.empty()) resolved = std::move(local);
-            }
+    // The first existing candidate for `name`, or nothing.
+    auto find = [&](const std::string& name) -> std::optional<std::string> {
+        if (!name.empty() && name.front() == '/') {
+            if (path::exists(name)) return name;
+            return std::nullopt;
         }
+        std::string local = path::join(base, name);
+        if (path::exists(local)) return local;
+        for (const auto& dir : search) {
+            std::string cand = path::join(dir, name);
+            if (path::exists(cand)) return cand;
+        }
+        return std::nullopt;
+    };
+    for (const auto& r : raw) {
+        std::optional<std::string> hit = find(r.name);
+        if (!hit && !r.raw_name.empty()) hit = find(r.raw_name);
+        std::string resolved;
+        if (hit)
+            resolved = std::move(*hit);
+        else if (!r.name.empty() && r.name.front() == '/')
+            resolved = r.name;
+        else
+            resolved = path::join(base, r.name);
         out.push_back({r.name, std::move(resolved), r.offsets, r.kind});
     }
     return out;

@@ -55,6 +55,10 @@ struct RawInclude {
     std::string name;
     TransformOffsets offsets;
     IncludeKind kind = IncludeKind::Include;
+    // The name's bytes as written, kept only when they are not valid UTF-8
+    // (so `name` holds replacement characters): a file whose name is in a
+    // legacy encoding is still found on disk.
+    std::string raw_name;
 };
 
 struct IncludeDirective {
@@ -72,6 +76,14 @@ std::optional<IncludeKind> include_kind_of_line(std::string_view line) noexcept;
 // next line): comment lines skipped, '+' continuations joined, decoded with
 // U+FFFD for invalid UTF-8 and trimmed.  Nothing when there is no name.
 std::optional<std::string> read_include_filename(std::string_view bytes, std::size_t pos);
+
+// The same, with the undecoded bytes of the name as well (empty when they
+// are valid UTF-8 and so equal to the text).
+struct IncludeName {
+    std::string text;
+    std::string raw;
+};
+std::optional<IncludeName> read_include_name(std::string_view bytes, std::size_t pos);
 
 // Directives whose keyword line starts in [start, end); names may be read
 // past `end`.

@@ -1,0 +1,97 @@
+"""The extension module frame: registration order, classes, conversions, errors."""
+
+import importlib.resources
+import pathlib
+
+import pytest
+
+import _tarvex
+import tarvex
+from conftest import SANITIZED
+
+REGISTRATION_ORDER = [
+    "IncludeNode", "parse_include_tree",
+    "KeywordFile", "parse_keyword_file", "write_keyword",
+    "Binout", "parse_binout",
+    "D3plot", "open_d3plot", "D3plotWriter", "D3plotEditor", "IntforWriter",
+    "BinoutEditor",
+    "StateBlock", "InterfaceField", "FsiforField",
+    "Rule", "Predicate", "Finding", "Report", "Cmp", "Severity",
+    "Deck", "Entity", "Keyword", "File", "parse_deck", "Workspace",
+    "resultant", "hic", "hic15", "hic36", "clip", "severity_index", "bric", "ubric",
+    "vc", "nij", "nic", "tibia_index", "cfc", "filtfilt", "butterworth",
+    "integrate", "differentiate", "decimate", "resample_linear",
+]
+
+# Names whose implementation has landed; grows until it is the whole table.
+LANDED = ["IncludeNode", "parse_include_tree"]
+
+STANDARD_ATTRIBUTES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
+
+
+def public_names():
+    return [n for n in vars(_tarvex) if n not in STANDARD_ATTRIBUTES]
+
+
+def test_table_has_47_names():
+    assert len(REGISTRATION_ORDER) == len(set(REGISTRATION_ORDER)) == 47
+
+
+def test_names_are_registered_in_table_order_and_nothing_else():
+    names = public_names()
+    assert set(names) <= set(REGISTRATION_ORDER), set(names) - set(REGISTRATION_ORDER)
+    assert names == [n for n in REGISTRATION_ORDER if n in names]
+    assert set(LANDED) <= set(names)
+
+
+def test_module_identity():
+    assert _tarvex.__name__ == "_tarvex"
+    assert _tarvex.__doc__ == "High-performance LS-DYNA keyword file include tree parser."
+
+
+@pytest.mark.parametrize("name", [n for n in REGISTRATION_ORDER if hasattr(_tarvex, n)])
+def test_every_public_name_is_documented_and_reexported(name):
+    obj = getattr(_tarvex, name)
+    assert obj.__doc__ and obj.__doc__.strip()
+    assert getattr(tarvex, name) is obj
+
+
+@pytest.mark.parametrize("name", [n for n in REGISTRATION_ORDER if isinstance(getattr(_tarvex, n, None), type)])
+def test_classes_are_final(name):
+    cls = getattr(_tarvex, name)
+    with pytest.raises(TypeError):
+        type("Sub", (cls,), {})
+
+
+def test_class_without_constructor_cannot_be_called():
+    with pytest.raises(TypeError):
+        _tarvex.IncludeNode()
+
+
+@pytest.mark.parametrize(
+    "bad", [b"/tmp/x.k", pathlib.Path("/tmp/x.k"), None, 3], ids=["bytes", "Path", "None", "int"]
+)
+def test_text_arguments_accept_only_str(bad):
+    with pytest.raises(TypeError):
+        _tarvex.parse_include_tree(bad)
+
+
+def test_arguments_pass_by_keyword(tmp_path):
+    p = tmp_path / "a.k"
+    p.write_bytes(b"*KEYWORD\n")
+    assert _tarvex.parse_include_tree(path=str(p)).byte_count == 9
+
+
+def test_panic_exception_is_a_base_exception_outside_the_module():
+    assert issubclass(tarvex.PanicException, BaseException)
+    assert not issubclass(tarvex.PanicException, Exception)
+    assert "PanicException" not in vars(_tarvex)
+
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizer build carries no stubs")
+def test_type_stubs_are_installed():
+    files = importlib.resources.files("tarvex")
+    assert files.joinpath("py.typed").is_file()
+    stub = files.joinpath("_tarvex.pyi").read_text()
+    for name in public_names():
+        assert name in stub
