@@ -11,9 +11,9 @@ NB_MODULE(_tarvex, m) {
 
     bind_include_node(m);        //  1 IncludeNode
     bind_parse_include_tree(m);  //  2 parse_include_tree
-    // bind_keyword_file(m);        //  3 KeywordFile
-    // bind_parse_keyword_file(m);  //  4 parse_keyword_file
-    // bind_write_keyword(m);       //  5 write_keyword
+    bind_keyword_file(m);        //  3 KeywordFile
+    bind_parse_keyword_file(m);  //  4 parse_keyword_file
+    bind_write_keyword(m);       //  5 write_keyword
 
     // bind_binout(m);              //  6 Binout
     // bind_parse_binout(m);        //  7 parse_binout

@@ -39,6 +39,10 @@ void set_python_error(const Error& e) {
         case ErrorKind::Type: PyErr_SetString(PyExc_TypeError, e.message.c_str()); return;
         case ErrorKind::Overflow: PyErr_SetString(PyExc_OverflowError, e.message.c_str()); return;
         case ErrorKind::OS: {
+            if (e.os_errno == 0) {
+                PyErr_SetString(PyExc_OSError, e.message.c_str());
+                return;
+            }
             // OSError(errno, text): Python picks the subclass (FileNotFoundError, ...).
             PyObject* args = Py_BuildValue("(is)", e.os_errno, e.message.c_str());
             if (args) {

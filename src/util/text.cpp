@@ -89,3 +89,26 @@ std::string_view trim_unicode(std::string_view s) noexcept {
 }
 
 }  // namespace tarvex::text
+
+namespace tarvex::text {
+std::vector<std::string> split_unicode_ws(std::string_view s) {
+    std::vector<std::string> out;
+    std::size_t i = 0, start = 0;
+    bool in_word = false;
+    while (i < s.size()) {
+        char32_t cp;
+        std::size_t n = decode_at(s, i, cp);
+        bool ws = is_unicode_ws(cp);
+        if (ws && in_word) {
+            out.emplace_back(s.substr(start, i - start));
+            in_word = false;
+        } else if (!ws && !in_word) {
+            start = i;
+            in_word = true;
+        }
+        i += n;
+    }
+    if (in_word) out.emplace_back(s.substr(start));
+    return out;
+}
+}  // namespace tarvex::text

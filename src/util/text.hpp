@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvex::text {
 
@@ -100,4 +101,9 @@ inline std::string utf8_or_empty(std::string_view s) {
 // valid UTF-8 text.
 std::string_view trim_unicode(std::string_view s) noexcept;
 
+}  // namespace tarvex::text
+
+namespace tarvex::text {
+// Split valid UTF-8 text at runs of Unicode whitespace; no empty pieces.
+std::vector<std::string> split_unicode_ws(std::string_view s);
 }  // namespace tarvex::text

@@ -1,0 +1,125 @@
+// Block and field edits: each replaces the bytes of exactly one block; the
+// source and the block table never change.
+#include <string>
+
+#include "parser/parsed_file.hpp"
+#include "util/text.hpp"
+
+namespace tarvex {
+
+void set_keyword(ParsedFile& f, std::size_t index, std::string_view name,
+                 const std::vector<std::vector<std::string>>& cards, const std::vector<std::string>& options) {
+    const Block& b = f.blocks[index];
+    std::string out(f.bytes().substr(b.start, b.kw_start - b.start));
+    out.push_back('*');
+    out.append(name);
+    for (const auto& o : options) {
+        out.push_back(' ');
+        out.append(o);
+    }
+    out.push_back('\n');
+    for (const auto& card : cards) {
+        for (std::size_t i = 0; i < card.size(); ++i) {
+            if (i) out.push_back(',');
+            out.append(card[i]);
+        }
+        out.push_back('\n');
+    }
+    f.edits[index] = std::move(out);
+}
+
+SetFieldOutcome set_field(ParsedFile& f, std::size_t block, std::size_t card, std::size_t value,
+                          const std::vector<std::size_t>& widths, std::string_view new_text) {
+    if (block >= f.blocks.size()) return SetFieldOutcome::NotApplied;
+    const Block& b = f.blocks[block];
+    auto existing = f.edits.find(block);
+    std::string work = existing != f.edits.end() ? existing->second : std::string(f.block_bytes(b));
+
+    // Find the target card line: after the first line starting with '*'.
+    std::size_t pos = 0, line_start = 0, content_len = 0;
+    bool seen_keyword = false, found = false;
+    std::size_t count = 0;
+    std::string_view w(work);
+    while (pos < w.size()) {
+        text::Line ln = text::line_at(w, pos);
+        std::size_t this_start = pos;
+        pos = ln.next;
+        if (!seen_keyword) {
+            if (!ln.content.empty() && ln.content.front() == '*') seen_keyword = true;
+            continue;
+        }
+        // Card line: first non-blank byte not '$' and a byte other than blank/CR/LF.
+        std::string_view full = w.substr(this_start, ln.next - this_start);
+        if (!is_card_line(full)) continue;
+        if (count == card) {
+            line_start = this_start;
+            content_len = ln.content.size();
+            found = true;
+            break;
+        }
+        ++count;
+    }
+    if (!found) return SetFieldOutcome::NotApplied;
+    std::string_view line = w.substr(line_start, content_len);
+
+    std::string new_line;
+    SetFieldOutcome outcome = SetFieldOutcome::InPlace;
+    if (b.format != CardFormat::Free && line.find(',') == std::string_view::npos) {
+        if (value >= widths.size()) return SetFieldOutcome::NotApplied;
+        std::size_t col = 0;
+        for (std::size_t i = 0; i < value; ++i) col += widths[i];
+        std::size_t width = widths[value], t = new_text.size();
+        if (t <= width) {
+            new_line.assign(line.substr(0, std::min(col, line.size())));
+            new_line.resize(col + (width - t), ' ');
+            new_line.append(new_text);
+            if (line.size() > col + width) new_line.append(line.substr(col + width));
+        } else {
+            std::vector<std::string> toks = fixed_tokens(line, widths);
+            if (toks.size() <= value) toks.resize(value + 1);
+            toks[value] = std::string(new_text);
+            while (toks.size() > value + 1 && toks.back().empty()) toks.pop_back();
+            for (std::size_t i = 0; i < toks.size(); ++i) {
+                if (i) new_line.push_back(',');
+                new_line.append(toks[i]);
+            }
+            outcome = SetFieldOutcome::Reflowed;
+        }
+    } else {
+        // Comma-separated: replace the piece, or append commas up to it.  The
+        // line's trailing CR (content keeps one CR only if there were several)
+        // stays outside the pieces.
+        std::string_view body = strip_crlf(line);
+        std::string_view tail = line.substr(body.size());
+        std::vector<std::string_view> pieces;
+        std::size_t s = 0;
+        for (;;) {
+            std::size_t comma = body.find(',', s);
+            if (comma == std::string_view::npos) {
+                pieces.push_back(body.substr(s));
+                break;
+            }
+            pieces.push_back(body.substr(s, comma - s));
+            s = comma + 1;
+        }
+        if (value < pieces.size()) {
+            for (std::size_t i = 0; i < pieces.size(); ++i) {
+                if (i) new_line.push_back(',');
+                if (i == value)
+                    new_line.append(new_text);
+                else
+                    new_line.append(pieces[i]);
+            }
+        } else {
+            new_line.assign(body);
+            new_line.append(value - pieces.size() + 1, ',');
+            new_line.append(new_text);
+        }
+        new_line.append(tail);
+    }
+    work.replace(line_start, content_len, new_line);
+    f.edits[block] = std::move(work);
+    return outcome;
+}
+
+}  // namespace tarvex
