@@ -198,3 +198,14 @@ def test_real_decks_round_trip(parts):
     for i in range(k.num_blocks):
         d = k.keyword(i)
         assert isinstance(d["name"], str)
+
+
+@pytest.mark.parametrize("index, exc, text", [
+    (2**63, IndexError, f"block index {2**63} out of range"),
+    (2**64 - 1, IndexError, f"block index {2**64 - 1} out of range"),
+    (2**64, OverflowError, "too big"),
+    (-1, OverflowError, "negative"),
+])
+def test_huge_and_negative_indices(write, index, exc, text):
+    with pytest.raises(exc, match=text):
+        kf(write, b"*A\n").keyword(index)

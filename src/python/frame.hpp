@@ -223,7 +223,7 @@ struct type_caster<tarvex::py::Index> {
         }
         if (sign == 0 && s >= 0) {
             value.v = static_cast<std::uint64_t>(s);
-        } else if (sign < 0 || s < 0) {
+        } else if (sign < 0 || (sign == 0 && s < 0)) {
             value.overflow = value.negative = true;
         } else {
             unsigned long long u = PyLong_AsUnsignedLongLong(src.ptr());
