@@ -20,7 +20,7 @@ const char* const kHicDoc =
     "windows of at most ``window`` seconds.\n\n"
     "``a`` is the resultant head acceleration in g, ``dt`` the sample interval in seconds.  Windows "
     "span at least one and at most n - 1 sample intervals; windows with a negative velocity change "
-    "never count.  Fewer than two samples or ``dt`` <= 0 give 0.";
+    "never count.  Fewer than two samples or ``dt`` <= 0 give 0.  ``window`` None means 0.036.";
 
 double run_hic(nb::handle a, nb::handle dt, double window) {
     F64Array x(a, "a");
@@ -36,23 +36,23 @@ void bind_hic(nb::module_& m) {
         [](nb::handle a, nb::handle dt, nb::handle window) {
             F64Array x(a, "a");
             const double step = arg_f64(dt, "dt");
-            const double w = arg_f64(window, "window");
+            const double w = window.is_none() ? 0.036 : arg_f64(window, "window");
             return injury::hic(span_of(x), step, w);
         },
-        nb::arg("a"), nb::arg("dt"), nb::arg("window") = nb::float_(0.036),
-        nb::sig("def hic(a: " TARVEX_F64_ARRAY ", dt: float, window: float = 0.036) -> float"), kHicDoc);
+        nb::arg("a").none(), nb::arg("dt").none(), nb::arg("window").none() = nb::float_(0.036),
+        nb::sig("def hic(a: " TARVEX_F64_ARRAY ", dt: float, window: float | None = 0.036) -> float"), kHicDoc);
 }
 
 void bind_hic15(nb::module_& m) {
     m.def(
-        "hic15", [](nb::handle a, nb::handle dt) { return run_hic(a, dt, 0.015); }, nb::arg("a"), nb::arg("dt"),
+        "hic15", [](nb::handle a, nb::handle dt) { return run_hic(a, dt, 0.015); }, nb::arg("a").none(), nb::arg("dt").none(),
         nb::sig("def hic15(a: " TARVEX_F64_ARRAY ", dt: float) -> float"),
         "HIC15: ``hic`` with a window of 0.015 s.");
 }
 
 void bind_hic36(nb::module_& m) {
     m.def(
-        "hic36", [](nb::handle a, nb::handle dt) { return run_hic(a, dt, 0.036); }, nb::arg("a"), nb::arg("dt"),
+        "hic36", [](nb::handle a, nb::handle dt) { return run_hic(a, dt, 0.036); }, nb::arg("a").none(), nb::arg("dt").none(),
         nb::sig("def hic36(a: " TARVEX_F64_ARRAY ", dt: float) -> float"),
         "HIC36: ``hic`` with a window of 0.036 s.");
 }
@@ -63,15 +63,15 @@ void bind_clip(nb::module_& m) {
         [](nb::handle a, nb::handle dt, nb::handle window) {
             F64Array x(a, "a");
             const double step = arg_f64(dt, "dt");
-            const double w = arg_f64(window, "window");
+            const double w = window.is_none() ? 0.003 : arg_f64(window, "window");
             return injury::clip(span_of(x), step, w);
         },
-        nb::arg("a"), nb::arg("dt"), nb::arg("window") = nb::float_(0.003),
-        nb::sig("def clip(a: " TARVEX_F64_ARRAY ", dt: float, window: float = 0.003) -> float"),
+        nb::arg("a").none(), nb::arg("dt").none(), nb::arg("window").none() = nb::float_(0.003),
+        nb::sig("def clip(a: " TARVEX_F64_ARRAY ", dt: float, window: float | None = 0.003) -> float"),
         "The 3 ms clip: the highest level that ``a`` stays at or above for ``window`` seconds.\n\n"
         "The largest, over every run of round(window / dt) consecutive samples (at least one), of the "
         "smallest sample in the run; a channel no longer than the run gives its minimum.  An empty "
-        "channel or ``dt`` <= 0 gives 0.  NaN samples are skipped.");
+        "channel or ``dt`` <= 0 gives 0.  NaN samples are skipped.  ``window`` None means 0.003.");
 }
 
 void bind_severity_index(nb::module_& m) {
@@ -82,7 +82,7 @@ void bind_severity_index(nb::module_& m) {
             const double step = arg_f64(dt, "dt");
             return injury::severity_index(span_of(x), step);
         },
-        nb::arg("a"), nb::arg("dt"), nb::sig("def severity_index(a: " TARVEX_F64_ARRAY ", dt: float) -> float"),
+        nb::arg("a").none(), nb::arg("dt").none(), nb::sig("def severity_index(a: " TARVEX_F64_ARRAY ", dt: float) -> float"),
         "Gadd severity index: the trapezoidal integral of max(a, 0) ** 2.5 over the channel.\n\n"
         "Negative and NaN samples count as 0; at most one sample or ``dt`` <= 0 gives 0.");
 }
@@ -99,7 +99,7 @@ void bind_bric(nb::module_& m) {
             const double cz = arg_f64(crit_z, "crit_z");
             return injury::bric(span_of(x), span_of(y), span_of(z), cx, cy, cz);
         },
-        nb::arg("wx"), nb::arg("wy"), nb::arg("wz"), nb::arg("crit_x"), nb::arg("crit_y"), nb::arg("crit_z"),
+        nb::arg("wx").none(), nb::arg("wy").none(), nb::arg("wz").none(), nb::arg("crit_x").none(), nb::arg("crit_y").none(), nb::arg("crit_z").none(),
         nb::sig("def bric(wx: " TARVEX_F64_ARRAY ", wy: " TARVEX_F64_ARRAY ", wz: " TARVEX_F64_ARRAY
                 ", crit_x: float, crit_y: float, crit_z: float) -> float"),
         "Brain Injury Criterion: sqrt(sum((peak |w_i| / crit_i) ** 2)) over the three angular-velocity "
@@ -127,8 +127,8 @@ void bind_ubric(nb::module_& m) {
             c.az = arg_f64(crit_az, "crit_az");
             return injury::ubric(span_of(xw), span_of(yw), span_of(zw), span_of(xa), span_of(ya), span_of(za), c);
         },
-        nb::arg("wx"), nb::arg("wy"), nb::arg("wz"), nb::arg("ax"), nb::arg("ay"), nb::arg("az"), nb::arg("crit_wx"),
-        nb::arg("crit_wy"), nb::arg("crit_wz"), nb::arg("crit_ax"), nb::arg("crit_ay"), nb::arg("crit_az"),
+        nb::arg("wx").none(), nb::arg("wy").none(), nb::arg("wz").none(), nb::arg("ax").none(), nb::arg("ay").none(), nb::arg("az").none(), nb::arg("crit_wx").none(),
+        nb::arg("crit_wy").none(), nb::arg("crit_wz").none(), nb::arg("crit_ax").none(), nb::arg("crit_ay").none(), nb::arg("crit_az").none(),
         nb::sig("def ubric(wx: " TARVEX_F64_ARRAY ", wy: " TARVEX_F64_ARRAY ", wz: " TARVEX_F64_ARRAY
                 ", ax: " TARVEX_F64_ARRAY ", ay: " TARVEX_F64_ARRAY ", az: " TARVEX_F64_ARRAY
                 ", crit_wx: float, crit_wy: float, crit_wz: float, crit_ax: float, crit_ay: float, "
@@ -149,7 +149,7 @@ void bind_vc(nb::module_& m) {
             const double dc = arg_f64(deformation_constant, "deformation_constant");
             return injury::vc(span_of(x), step, sf, dc);
         },
-        nb::arg("y"), nb::arg("dt"), nb::arg("scaling_factor"), nb::arg("deformation_constant"),
+        nb::arg("y").none(), nb::arg("dt").none(), nb::arg("scaling_factor").none(), nb::arg("deformation_constant").none(),
         nb::sig("def vc(y: " TARVEX_F64_ARRAY ", dt: float, scaling_factor: float, deformation_constant: float) -> float"),
         "Maximum viscous criterion (VC)max of a chest deflection channel (m).\n\n"
         "The deflection velocity is the five-point central difference; VC = v * scaling_factor * y / "
@@ -173,8 +173,8 @@ void bind_nij(nb::module_& m) {
             c.myc_ex = arg_f64(myc_ex, "myc_ex");
             return injury::nij(span_of(x), span_of(z), span_of(y), d, c);
         },
-        nb::arg("fx"), nb::arg("fz"), nb::arg("my"), nb::arg("distance"), nb::arg("fzc_te"), nb::arg("fzc_co"),
-        nb::arg("myc_fl"), nb::arg("myc_ex"),
+        nb::arg("fx").none(), nb::arg("fz").none(), nb::arg("my").none(), nb::arg("distance").none(), nb::arg("fzc_te").none(), nb::arg("fzc_co").none(),
+        nb::arg("myc_fl").none(), nb::arg("myc_ex").none(),
         nb::sig("def nij(fx: " TARVEX_F64_ARRAY ", fz: " TARVEX_F64_ARRAY ", my: " TARVEX_F64_ARRAY
                 ", distance: float, fzc_te: float, fzc_co: float, myc_fl: float, myc_ex: float) -> float"),
         "Maximum neck injury criterion Nij over the common length of the channels.\n\n"
@@ -192,7 +192,7 @@ void bind_nic(nb::module_& m) {
             const double step = arg_f64(dt, "dt");
             return injury::nic(span_of(t1), span_of(head), step);
         },
-        nb::arg("a_t1"), nb::arg("a_head"), nb::arg("dt"),
+        nb::arg("a_t1").none(), nb::arg("a_head").none(), nb::arg("dt").none(),
         nb::sig("def nic(a_t1: " TARVEX_F64_ARRAY ", a_head: " TARVEX_F64_ARRAY ", dt: float) -> float"),
         "Maximum neck injury criterion NIC (rear impact), accelerations in m/s**2.\n\n"
         "max(v_rel ** 2 + 0.2 * a_rel) with a_rel = a_t1 - a_head and v_rel its trapezoidal integral, over "
@@ -211,8 +211,8 @@ void bind_tibia_index(nb::module_& m) {
             const double cf = arg_f64(critical_compression_force, "critical_compression_force");
             return injury::tibia_index(span_of(x), span_of(y), span_of(z), cm, cf);
         },
-        nb::arg("mx"), nb::arg("my"), nb::arg("fz"), nb::arg("critical_bending_moment"),
-        nb::arg("critical_compression_force"),
+        nb::arg("mx").none(), nb::arg("my").none(), nb::arg("fz").none(), nb::arg("critical_bending_moment").none(),
+        nb::arg("critical_compression_force").none(),
         nb::sig("def tibia_index(mx: " TARVEX_F64_ARRAY ", my: " TARVEX_F64_ARRAY ", fz: " TARVEX_F64_ARRAY
                 ", critical_bending_moment: float, critical_compression_force: float) -> float"),
         "Maximum tibia index |fz / critical_compression_force| + |sqrt(mx**2 + my**2) / "

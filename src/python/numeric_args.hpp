@@ -24,12 +24,21 @@ inline double arg_f64(nb::handle h, const char* param) {
     return v;
 }
 
-// A non-negative int used as a count (OverflowError when negative or too large).
+// A non-negative int used as a count (OverflowError when negative or beyond
+// 64 bits, with the same texts as Index).
 inline std::uint64_t arg_count(nb::handle h, const char* param) {
-    nb::detail::make_caster<Index> c;
-    if (!c.from_python(h, 0, nullptr))
+    if (!PyLong_Check(h.ptr()))
         raise(Error::type(std::string("argument '") + param + "' must be an int, not " + Py_TYPE(h.ptr())->tp_name));
-    return c.value.get(param);
+    unsigned long long v = PyLong_AsUnsignedLongLong(h.ptr());
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        PyErr_Clear();
+        Index refused;
+        refused.overflow = true;
+        refused.negative = PyObject_RichCompareBool(h.ptr(), nb::int_(0).ptr(), Py_LT) == 1;
+        PyErr_Clear();
+        return refused.get(param);
+    }
+    return v;
 }
 
 // A str argument as UTF-8 (lone surrogates backslash-escaped).

@@ -40,7 +40,7 @@ void bind_cfc(nb::module_& m) {
             const double step = arg_f64(dt, "dt");
             return to_array(signal::cfc(span_of(x), c, step));
         },
-        nb::arg("values"), nb::arg("cfc"), nb::arg("dt"),
+        nb::arg("values").none(), nb::arg("cfc").none(), nb::arg("dt").none(),
         nb::sig("def cfc(values: " TARVEX_F64_ARRAY ", cfc: float, dt: float) -> " TARVEX_F64_ARRAY),
         "Zero-phase SAE J211 channel-frequency-class low-pass filter.\n\n"
         "``cfc`` is the channel frequency class in Hz (60, 180, 600, 1000 or any other value) and ``dt`` "
@@ -58,7 +58,7 @@ void bind_filtfilt(nb::module_& m) {
             F64Array x(values, "values");
             return to_array(unwrap(signal::filtfilt(bv, av, span_of(x))));
         },
-        nb::arg("b"), nb::arg("a"), nb::arg("values"),
+        nb::arg("b").none(), nb::arg("a").none(), nb::arg("values").none(),
         nb::sig("def filtfilt(b: collections.abc.Sequence[float], a: collections.abc.Sequence[float], values: " TARVEX_F64_ARRAY
                 ") -> " TARVEX_F64_ARRAY),
         "Zero-phase forward-backward filtering through the transfer function ``b`` / ``a``.\n\n"
@@ -77,16 +77,16 @@ void bind_butterworth(nb::module_& m) {
             const std::uint32_t n = arg_order(order);
             const double fc = arg_f64(cutoff, "cutoff");
             const double rate = arg_f64(fs, "fs");
-            const std::string word = arg_str(btype, "btype");
+            const std::string word = btype.is_none() ? std::string("low") : arg_str(btype, "btype");
             const signal::BandType band = unwrap(signal::parse_band_type(word));
             return to_array(unwrap(signal::butterworth(span_of(x), n, fc, rate, band)));
         },
-        nb::arg("values"), nb::arg("order"), nb::arg("cutoff"), nb::arg("fs"), nb::arg("btype") = nb::str("low"),
+        nb::arg("values").none(), nb::arg("order").none(), nb::arg("cutoff").none(), nb::arg("fs").none(), nb::arg("btype").none() = nb::str("low"),
         nb::sig("def butterworth(values: " TARVEX_F64_ARRAY
-                ", order: int, cutoff: float, fs: float, btype: str = 'low') -> " TARVEX_F64_ARRAY),
+                ", order: int, cutoff: float, fs: float, btype: str | None = 'low') -> " TARVEX_F64_ARRAY),
         "Zero-phase digital Butterworth filter.\n\n"
         "``order`` poles, corner ``cutoff`` Hz at sampling rate ``fs`` Hz, ``btype`` one of 'low', "
-        "'lowpass', 'high', 'highpass'.  The standard design (analogue prototype, pre-warping, "
+        "'lowpass', 'high', 'highpass' (None means 'low').  The standard design (analogue prototype, pre-warping, "
         "bilinear transform) is run forward and backward (see ``filtfilt``).  Raises ValueError for "
         "another ``btype``, a cutoff <= 0, a cutoff not below fs / 2, or an order above 10000; "
         "OverflowError for an order outside 0 .. 4294967295.  Order 0 returns a copy.");
@@ -100,7 +100,7 @@ void bind_integrate(nb::module_& m) {
             const double step = arg_f64(dt, "dt");
             return to_array(signal::integrate(span_of(x), step));
         },
-        nb::arg("values"), nb::arg("dt"),
+        nb::arg("values").none(), nb::arg("dt").none(),
         nb::sig("def integrate(values: " TARVEX_F64_ARRAY ", dt: float) -> " TARVEX_F64_ARRAY),
         "Cumulative trapezoidal integral starting at 0, as long as ``values``.");
 }
@@ -113,7 +113,7 @@ void bind_differentiate(nb::module_& m) {
             const double step = arg_f64(dt, "dt");
             return to_array(signal::differentiate(span_of(x), step));
         },
-        nb::arg("values"), nb::arg("dt"),
+        nb::arg("values").none(), nb::arg("dt").none(),
         nb::sig("def differentiate(values: " TARVEX_F64_ARRAY ", dt: float) -> " TARVEX_F64_ARRAY),
         "Derivative by central differences, one-sided at both ends; one sample gives [0.0].");
 }
@@ -126,7 +126,7 @@ void bind_decimate(nb::module_& m) {
             const std::uint64_t f = arg_count(factor, "factor");
             return to_array(signal::decimate(span_of(x), f));
         },
-        nb::arg("values"), nb::arg("factor"),
+        nb::arg("values").none(), nb::arg("factor").none(),
         nb::sig("def decimate(values: " TARVEX_F64_ARRAY ", factor: int) -> " TARVEX_F64_ARRAY),
         "Every ``factor``-th sample, starting with the first; ``factor`` 0 or 1 returns a copy.\n\n"
         "No anti-alias filtering: low-pass filter first (for example with ``cfc``).  The new interval "
@@ -142,7 +142,7 @@ void bind_resample_linear(nb::module_& m) {
             const double dout = arg_f64(dt_out, "dt_out");
             return to_array(unwrap(signal::resample_linear(span_of(x), din, dout)));
         },
-        nb::arg("values"), nb::arg("dt_in"), nb::arg("dt_out"),
+        nb::arg("values").none(), nb::arg("dt_in").none(), nb::arg("dt_out").none(),
         nb::sig("def resample_linear(values: " TARVEX_F64_ARRAY ", dt_in: float, dt_out: float) -> " TARVEX_F64_ARRAY),
         "Linear interpolation from interval ``dt_in`` onto interval ``dt_out``.\n\n"
         "The output has ``floor((n - 1) * dt_in / dt_out) + 1`` samples, the last at or before the last "
@@ -159,7 +159,7 @@ void bind_resultant(nb::module_& m) {
             F64Array za(z, "z");
             return to_array(signal::resultant(span_of(xa), span_of(ya), span_of(za)));
         },
-        nb::arg("x"), nb::arg("y"), nb::arg("z"),
+        nb::arg("x").none(), nb::arg("y").none(), nb::arg("z").none(),
         nb::sig("def resultant(x: " TARVEX_F64_ARRAY ", y: " TARVEX_F64_ARRAY ", z: " TARVEX_F64_ARRAY
                 ") -> " TARVEX_F64_ARRAY),
         "Elementwise sqrt(x**2 + y**2 + z**2) over the shortest of the three lengths.");
