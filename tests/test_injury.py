@@ -470,3 +470,21 @@ def test_float_argument_errors_name_the_argument(call, name):
 def test_array_checked_before_floats():
     with pytest.raises(TypeError, match="argument 'a'"):
         t.hic([1.0, 2.0], "x")
+
+
+def test_clip_ties_and_signed_zeros_follow_queue(rng):
+    # Equal samples: the result is the latest of them, as the queue keeps it.
+    for _ in range(200):
+        n = int(rng.integers(2, 40))
+        a = rng.choice([0.0, -0.0, 1.0, -1.0, INF, -INF], n)
+        window = float(rng.integers(0, n + 2)) * 0.001
+        got = t.clip(a, 0.001, window)
+        ref = deque_clip(list(a), 0.001, window)
+        assert got == ref and math.copysign(1.0, got) == math.copysign(1.0, ref), (list(a), window)
+
+
+@pytest.mark.parametrize("n", [50, 301, 1000])
+def test_clip_block_boundaries(n, rng):
+    a = np.cumsum(rng.standard_normal(n))
+    for width in (1, 2, 3, 7, 16, n - 1):
+        assert t.clip(a, 1.0, float(width)) == brute_clip(list(a), 1.0, float(width))

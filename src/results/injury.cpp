@@ -63,6 +63,45 @@ double hic_row(const double* v, const double* r, std::size_t len, double base, d
     return g;
 }
 
+// The largest minimum over all runs of `width` consecutive samples
+// (1 <= width < n), computed block by block (van Herk / Gil-Werman): the
+// minimum of a run that starts in one block of `width` samples and ends in
+// the next is the smaller of a suffix minimum of the first block and a prefix
+// minimum of the second.  Branch-free, unlike the monotonic queue, and equal
+// to it, ties included (both keep the latest of equal samples), as long as no
+// sample is NaN; false when one is.
+bool clip_blocks(Span a, std::size_t width, double& result) {
+    const std::size_t n = a.size();
+    std::vector<double> suffix(width);  // suffix minima of the previous block
+    bool nan = false;
+    auto fill_suffix = [&](std::size_t start) {
+        const std::size_t end = std::min(start + width, n);
+        double m = kInf;
+        for (std::size_t i = end; i-- > start;) {
+            const double x = a[i];
+            nan |= x != x;
+            m = x < m ? x : m;
+            suffix[i - start] = m;
+        }
+    };
+    fill_suffix(0);
+    double best = suffix[0];  // the first run is the first block
+    for (std::size_t start = width; start < n; start += width) {
+        const std::size_t end = std::min(start + width, n);
+        double prefix = kInf;
+        for (std::size_t e = start; e < end; ++e) {
+            const double x = a[e];
+            prefix = x <= prefix ? x : prefix;
+            const std::size_t r = e - start + 1;
+            const double run_min = r < width ? (suffix[r] < prefix ? suffix[r] : prefix) : prefix;
+            best = run_min > best ? run_min : best;
+        }
+        fill_suffix(start);
+    }
+    result = best;
+    return !nan;
+}
+
 }  // namespace
 
 std::uint64_t duration_samples(double duration, double dt) {
@@ -104,9 +143,11 @@ double clip(Span a, double dt, double window) {
         for (double x : a) lo = nan_skip_min(lo, x);
         return lo;
     }
-    // Monotonic queue of indices whose samples increase from front to back;
-    // every index enters once, so a plain array with two cursors suffices.
     const std::size_t width = static_cast<std::size_t>(span);
+    if (double result; clip_blocks(a, width, result)) return result;
+    // With NaN samples: the monotonic queue of indices whose samples increase
+    // from front to back.  Every index enters once, so a plain array with two
+    // cursors suffices.
     std::vector<std::size_t> q(n);
     std::size_t head = 0, tail = 0;
     double best = -kInf;

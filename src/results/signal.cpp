@@ -140,14 +140,15 @@ Result<std::vector<double>> filtfilt(Span b_in, Span a_in, Span x) {
         zi[k] = asum * zi[0] - csum;
     }
 
-    // Odd extension at both ends.
+    // Odd extension at both ends, built without zero-filling first.
     const std::size_t edge = std::min(n - 1, 3 * ntaps);
     const std::size_t total = n + 2 * edge;
-    std::vector<double> ext(total);
+    std::vector<double> ext;
+    ext.reserve(total);
     const double first = x[0], last = x[n - 1];
-    for (std::size_t k = 0; k < edge; ++k) ext[k] = 2.0 * first - x[edge - k];
-    std::copy(x.begin(), x.end(), ext.begin() + static_cast<std::ptrdiff_t>(edge));
-    for (std::size_t k = 1; k <= edge; ++k) ext[edge + n - 1 + k] = 2.0 * last - x[n - 1 - k];
+    for (std::size_t k = edge; k >= 1; --k) ext.push_back(2.0 * first - x[k]);
+    ext.insert(ext.end(), x.begin(), x.end());
+    for (std::size_t k = 1; k <= edge; ++k) ext.push_back(2.0 * last - x[n - 1 - k]);
 
     // Forward pass in place, then the backward pass in place walking from
     // the end (the same as reversing, filtering and reversing back).
@@ -157,8 +158,11 @@ Result<std::vector<double>> filtfilt(Span b_in, Span a_in, Span x) {
     for (std::size_t k = 0; k + 1 < ntaps; ++k) z[k] = zi[k] * ext[total - 1];
     tdf2(b.data(), a.data(), ntaps, z.data(), ext.data() + total - 1, ext.data() + total - 1, total, -1);
 
-    auto from = ext.begin() + static_cast<std::ptrdiff_t>(edge);
-    return std::vector<double>(from, from + static_cast<std::ptrdiff_t>(n));
+    // The extended buffer becomes the result: shift the kept part to the front.
+    std::copy(ext.begin() + static_cast<std::ptrdiff_t>(edge), ext.begin() + static_cast<std::ptrdiff_t>(edge + n),
+              ext.begin());
+    ext.resize(n);
+    return ext;
 }
 
 TransferFunction cfc_design(double cfc, double dt) {
