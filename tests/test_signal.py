@@ -259,6 +259,7 @@ def test_butterworth_btype_synonyms(low, high, rng):
 def test_butterworth_default_is_lowpass(rng):
     x = rng.standard_normal(100)
     np.testing.assert_array_equal(t.butterworth(x, 3, 50.0, 1000.0), t.butterworth(x, 3, 50.0, 1000.0, "low"))
+    np.testing.assert_array_equal(t.butterworth(x, 3, 50.0, 1000.0, None), t.butterworth(x, 3, 50.0, 1000.0, "low"))
     np.testing.assert_array_equal(
         t.butterworth(values=x, order=3, cutoff=50.0, fs=1000.0, btype="high"), t.butterworth(x, 3, 50.0, 1000.0, "high")
     )
