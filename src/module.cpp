@@ -44,23 +44,23 @@ NB_MODULE(_tarvex, m) {
     // bind_parse_deck(m);          // 27 parse_deck
     // bind_workspace(m);           // 28 Workspace
 
-    // bind_resultant(m);           // 29 resultant
-    // bind_hic(m);                 // 30 hic
-    // bind_hic15(m);               // 31 hic15
-    // bind_hic36(m);               // 32 hic36
-    // bind_clip(m);                // 33 clip
-    // bind_severity_index(m);      // 34 severity_index
-    // bind_bric(m);                // 35 bric
-    // bind_ubric(m);               // 36 ubric
-    // bind_vc(m);                  // 37 vc
-    // bind_nij(m);                 // 38 nij
-    // bind_nic(m);                 // 39 nic
-    // bind_tibia_index(m);         // 40 tibia_index
-    // bind_cfc(m);                 // 41 cfc
-    // bind_filtfilt(m);            // 42 filtfilt
-    // bind_butterworth(m);         // 43 butterworth
-    // bind_integrate(m);           // 44 integrate
-    // bind_differentiate(m);       // 45 differentiate
-    // bind_decimate(m);            // 46 decimate
-    // bind_resample_linear(m);     // 47 resample_linear
+    bind_resultant(m);           // 29 resultant
+    bind_hic(m);                 // 30 hic
+    bind_hic15(m);               // 31 hic15
+    bind_hic36(m);               // 32 hic36
+    bind_clip(m);                // 33 clip
+    bind_severity_index(m);      // 34 severity_index
+    bind_bric(m);                // 35 bric
+    bind_ubric(m);               // 36 ubric
+    bind_vc(m);                  // 37 vc
+    bind_nij(m);                 // 38 nij
+    bind_nic(m);                 // 39 nic
+    bind_tibia_index(m);         // 40 tibia_index
+    bind_cfc(m);                 // 41 cfc
+    bind_filtfilt(m);            // 42 filtfilt
+    bind_butterworth(m);         // 43 butterworth
+    bind_integrate(m);           // 44 integrate
+    bind_differentiate(m);       // 45 differentiate
+    bind_decimate(m);            // 46 decimate
+    bind_resample_linear(m);     // 47 resample_linear
 }
