@@ -171,14 +171,16 @@ def test_million_node_lines_parallel_equals_sequential(write):
     k = kf(write, b"*KEYWORD\n*NODE\n" + lines + b"*END\n")
     t = k.parse_schema("NODE", NODE_LAYOUT, True)
     assert [t[c].shape for c in t] == [(n,)] * 6
-    # Sequential reference, line by line.
-    ref_lines = lines.split(b"\n")[:-1]
-    nid = np.array([int(l[0:8]) for l in ref_lines], dtype=np.int64)
-    x = np.array([float(l[8:24]) for l in ref_lines])
-    z = np.array([float(l[40:56]) for l in ref_lines])
-    rc = np.array([int(l[64:72]) for l in ref_lines], dtype=np.int64)
-    assert np.array_equal(t["nid"], nid) and np.array_equal(t["x"], x)
-    assert np.array_equal(t["z"], z) and np.array_equal(t["rc"], rc)
+    # Independent reference: every line is 72 bytes plus LF, so the columns are
+    # fixed byte ranges that NumPy converts on its own.
+    grid = np.frombuffer(lines, dtype=np.uint8).reshape(n, 73)
+
+    def col(lo, hi, dtype):
+        return np.ascontiguousarray(grid[:, lo:hi]).view(f"S{hi - lo}").ravel().astype(dtype)
+
+    assert np.array_equal(t["nid"], col(0, 8, np.int64)) and np.array_equal(t["x"], col(8, 24, np.float64))
+    assert np.array_equal(t["y"], col(24, 40, np.float64)) and np.array_equal(t["z"], col(40, 56, np.float64))
+    assert np.array_equal(t["tc"], col(56, 64, np.int64)) and np.array_equal(t["rc"], col(64, 72, np.int64))
 
 
 def test_string_layout_in_many_pieces_keeps_row_order(write):
