@@ -1,5 +1,6 @@
 // d3plot and intfor writers, and the whole-file writes shared with the editor.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -89,6 +90,11 @@ int write_files_atomic(const std::vector<std::string>& paths, const std::vector<
         std::string tmp;
         err = write_temp(paths[i], contents[i], tmp);
         if (err == 0) tmps.push_back(std::move(tmp));
+    }
+    // A directory in the way would stop the renames part way: refuse it first.
+    for (std::size_t i = 0; i < paths.size() && err == 0; ++i) {
+        struct stat st;
+        if (::stat(paths[i].c_str(), &st) == 0 && S_ISDIR(st.st_mode)) err = EISDIR;
     }
     // Every file is complete before any of them replaces its target.
     for (std::size_t i = 0; i < tmps.size(); ++i) {
