@@ -29,21 +29,21 @@ void append_floats(std::vector<std::int32_t>& out, const std::vector<float>& v) 
     if (!v.empty()) std::memcpy(out.data() + at, v.data(), v.size() * 4);
 }
 
-void append_floats(std::vector<std::int32_t>& out, const float* v, std::size_t n) {
-    std::size_t at = out.size();
-    out.resize(at + n);
-    if (n) std::memcpy(out.data() + at, v, n * 4);
+
+// The file so far (header and geometry words) with room for `more_words`;
+// the states are appended to it directly.
+std::string start_bytes(const std::vector<std::int32_t>& words, std::uint64_t more_words) {
+    std::string out;
+    out.reserve((words.size() + more_words) * 4);
+    out.append(reinterpret_cast<const char*>(words.data()), words.size() * 4);
+    return out;
 }
 
-void append_float(std::vector<std::int32_t>& out, float v) {
-    std::int32_t w;
-    std::memcpy(&w, &v, 4);
-    out.push_back(w);
+void put_floats(std::string& out, const float* v, std::size_t n) {
+    out.append(reinterpret_cast<const char*>(v), n * 4);
 }
-
-std::string as_bytes(const std::vector<std::int32_t>& words) {
-    return std::string(reinterpret_cast<const char*>(words.data()), words.size() * 4);
-}
+void put_floats(std::string& out, const std::vector<float>& v) { put_floats(out, v.data(), v.size()); }
+void put_float(std::string& out, float v) { put_floats(out, &v, 1); }
 
 D3plotError id_count(const char* what, std::size_t got, const char* entities, std::uint64_t want) {
     return D3plotError::msg(std::string(what) + " has " + std::to_string(got) + " ids for " + std::to_string(want) +
@@ -235,7 +235,7 @@ D3Result<std::string> D3plotWriter::to_bytes() const {
     const std::uint64_t per_state =
         1 + 3 * n * (1 + has_vel_ + has_acc_) + nel8 * nv3d + nel4 * nv2d;
     std::vector<std::int32_t> out(64, 0);
-    out.reserve(64 + 3 * n + 9 * nel8 + 5 * nel4 + 16 + n + nel8 + nel4 + 3 * P + nstates * per_state + 1);
+    out.reserve(64 + 3 * n + 9 * nel8 + 5 * nel4 + 16 + n + nel8 + nel4 + 3 * P);
     put_title(out, title_);
     out[11] = 1;
     out[15] = 4;
@@ -263,17 +263,18 @@ D3Result<std::string> D3plotWriter::to_bytes() const {
     out.insert(out.end(), shells_.begin(), shells_.end());
     write_narbs(out, n, nel8, nel4, P, node_ids_ ? &*node_ids_ : nullptr, solid_ids_ ? &*solid_ids_ : nullptr,
                 shell_ids_ ? &*shell_ids_ : nullptr, part_ids_ ? &*part_ids_ : nullptr);
+    std::string bytes = start_bytes(out, nstates * per_state + 1);
     for (std::uint64_t k = 0; k < nstates; ++k) {
         const State& s = states_[k];
-        append_float(out, s.time);
-        append_floats(out, s.disp);
-        if (has_vel_) append_floats(out, s.vel);
-        if (has_acc_) append_floats(out, s.acc);
-        if (nv3d) append_floats(out, solid_results_.data() + k * nel8 * nv3d, nel8 * nv3d);
-        if (nv2d) append_floats(out, shell_results_.data() + k * nel4 * nv2d, nel4 * nv2d);
+        put_float(bytes, s.time);
+        put_floats(bytes, s.disp);
+        if (has_vel_) put_floats(bytes, s.vel);
+        if (has_acc_) put_floats(bytes, s.acc);
+        if (nv3d) put_floats(bytes, solid_results_.data() + k * nel8 * nv3d, nel8 * nv3d);
+        if (nv2d) put_floats(bytes, shell_results_.data() + k * nel4 * nv2d, nel4 * nv2d);
     }
-    append_float(out, -999999.0f);
-    return as_bytes(out);
+    put_float(bytes, -999999.0f);
+    return bytes;
 }
 
 // ---- IntforWriter -----------------------------------------------------------------
@@ -361,14 +362,15 @@ D3Result<std::string> IntforWriter::to_bytes() const {
     std::vector<std::int32_t> seg_ids(nseg);
     for (std::uint64_t i = 0; i < nseg; ++i) seg_ids[i] = segments_[5 * i + 4];
     write_narbs(out, n, 0, nseg, 2 * n_if_, node_ids_ ? &*node_ids_ : nullptr, nullptr, &seg_ids, nullptr);
+    std::string bytes = start_bytes(out, states_.size() * (1 + 6 * n + nseg * nv) + 1);
     for (const State& s : states_) {
-        append_float(out, s.time);
-        append_floats(out, s.disp);
-        append_floats(out, s.vel);
-        append_floats(out, s.seg);
+        put_float(bytes, s.time);
+        put_floats(bytes, s.disp);
+        put_floats(bytes, s.vel);
+        put_floats(bytes, s.seg);
     }
-    append_float(out, -999999.0f);
-    return as_bytes(out);
+    put_float(bytes, -999999.0f);
+    return bytes;
 }
 
 // ---- D3plotEditor -----------------------------------------------------------------
