@@ -367,3 +367,17 @@ def test_segment_field_widths_larger_than_the_segment(tmp_path):
     with pytest.raises(KeyError):
         d.segment_field(IF.Pressure)
 
+
+
+def test_double_precision_interface_file(tmp_path):
+    data = build(ws=8, ctl=dict(numnp=1, nel4=1, nv2d=2, filetype=4, wear=1, pressure=1),
+                 elements=[1, 2, 3, 4, 2**40], state_words=6)
+    d = tv.D3plot(write(tmp_path, data))
+    assert d.is_interface_force and d.num_states == 3
+    conn, parts = d.shell_connectivity()
+    np.testing.assert_array_equal(conn, [[1, 2, 3, 4]])
+    np.testing.assert_array_equal(parts, [2**40])  # 8-byte integers are kept whole
+    field = d.segment_field(IF.Pressure)
+    assert field.dtype == np.float32 and field.shape == (3, 1, 1)
+    np.testing.assert_array_equal(field[:, 0, 0], [state_word(k, 5) for k in range(3)])
+    assert d.block(SB.Shell).dtype == np.float64
