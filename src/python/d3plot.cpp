@@ -4,7 +4,11 @@
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/variant.h>
 
+#include <sys/mman.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <functional>
 #include <tuple>
 
@@ -190,6 +194,37 @@ std::optional<std::vector<std::int64_t>> states_arg(nb::handle obj, std::size_t 
     return out;
 }
 
+// An uninitialised buffer of n elements handed to NumPy without a copy.
+// Large buffers are aligned for transparent huge pages, which saves most of
+// the page faults of filling them.
+template <class T>
+struct ArrayBuffer {
+    T* data = nullptr;
+    std::size_t n = 0;
+    explicit ArrayBuffer(std::size_t count) : n(count) {
+        constexpr std::size_t kHuge = 2u << 20;
+        const std::size_t bytes = count * sizeof(T);
+        if (count != 0 && bytes / sizeof(T) != count) throw std::bad_alloc();
+        if (bytes >= 2 * kHuge) {
+            std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+            data = static_cast<T*>(std::aligned_alloc(kHuge, rounded));
+            if (data) ::madvise(data, rounded, MADV_HUGEPAGE);
+        } else {
+            data = static_cast<T*>(std::malloc(bytes ? bytes : 1));
+        }
+        if (!data) throw std::bad_alloc();
+    }
+    ~ArrayBuffer() { std::free(data); }
+    ArrayBuffer(const ArrayBuffer&) = delete;
+    ArrayBuffer& operator=(const ArrayBuffer&) = delete;
+
+    nb::object to_numpy(std::initializer_list<std::size_t> shape) {
+        T* raw = std::exchange(data, nullptr);
+        nb::capsule owner(raw, [](void* p) noexcept { std::free(p); });
+        return nb::cast(nb::ndarray<nb::numpy, T>(raw, shape.size(), shape.begin(), owner));
+    }
+};
+
 // ---- D3plot -----------------------------------------------------------------
 
 using SegStates = std::optional<std::variant<std::int64_t, std::vector<std::int64_t>>>;
@@ -207,13 +242,13 @@ nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle st
     if (!spec) raise(Error::key(std::string("block ") + d3::state_block_name(b) + " is not present in this d3plot"));
     const std::size_t total = sel.size() * spec->count * spec->values;
     if (d.control().word_size == 4) {
-        std::vector<float> out(total);
-        unwrap_d3(d.copy_block(*spec, sel, out.data()));
-        return nb::cast(to_numpy<float>(std::move(out), {sel.size(), spec->count, spec->values}));
+        ArrayBuffer<float> out(total);
+        unwrap_d3(d.copy_block(*spec, sel, out.data));
+        return out.to_numpy({sel.size(), spec->count, spec->values});
     }
-    std::vector<double> out(total);
-    unwrap_d3(d.copy_block(*spec, sel, out.data()));
-    return nb::cast(to_numpy<double>(std::move(out), {sel.size(), spec->count, spec->values}));
+    ArrayBuffer<double> out(total);
+    unwrap_d3(d.copy_block(*spec, sel, out.data));
+    return out.to_numpy({sel.size(), spec->count, spec->values});
 }
 
 nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const SegStates& states) {
@@ -370,8 +405,9 @@ void bind_d3plot(nb::module_& m) {
         .def(
             "node_coordinates_all",
             [](const d3::D3plot& d) {
-                auto v = released<std::vector<double>>([&] { return d.node_coordinates_all(); });
-                return to_numpy<double>(std::move(v), {d.num_states(), d.num_nodes(), 3});
+                ArrayBuffer<double> out(d.num_states() * d.num_nodes() * 3);
+                released<d3::Done>([&] { return d.node_coordinates_all_into(out.data); });
+                return out.to_numpy({d.num_states(), d.num_nodes(), 3});
             },
             "The current node coordinates of every state, float64 [num_states, num_nodes, 3].")
         .def(

@@ -469,20 +469,28 @@ D3Result<std::vector<double>> D3plot::node_coordinates(std::uint64_t state) cons
                           c.word_size);
 }
 
-D3Result<std::vector<double>> D3plot::node_coordinates_all() const {
+D3Status D3plot::node_coordinates_all_into(double* out) const {
     const Control& c = control();
+    const std::uint64_t ws = c.word_size;
     const std::uint64_t per = mul(3, c.numnp);
-    std::vector<double> out;
-    if (mul(per, num_states()) == kMax) return D3plotError::msg("d3plot truncated: float block out of range");
-    // Every state record holds its displacements, so the files back this size.
-    out.resize(per * num_states());
-    for (std::size_t k = 0; k < num_states(); ++k) {
-        const StateRef& s = layout_.states[k];
-        auto st = read_floats_into(file(s.file), add(s.offset, mul(add(c.nglbv, 1), c.word_size)), per,
-                                   c.word_size, out.data() + k * per);
-        if (!st.ok()) return st.error();
-    }
-    return out;
+    const std::uint64_t skip = mul(add(c.nglbv, 1), ws);
+    // Every extent is checked in state order first, so the first failing
+    // state decides the error; the conversion then runs on the pool.
+    for (const StateRef& s : layout_.states)
+        if (!fits(add(s.offset, skip), per, ws, file(s.file).size()))
+            return D3plotError::msg("d3plot truncated: float block out of range");
+    const std::size_t n = num_states();
+    const std::uint64_t chunk = 1 << 16;  // values per task
+    const std::uint64_t chunks = per == 0 ? 0 : (per + chunk - 1) / chunk;
+    pool::parallel_for(0, n * chunks, 0, [&](std::size_t lo, std::size_t hi) {
+        for (std::size_t t = lo; t < hi; ++t) {
+            const std::size_t k = t / chunks;
+            const std::uint64_t from = (t % chunks) * chunk, len = std::min(chunk, per - from);
+            const StateRef& s = layout_.states[k];
+            (void)read_floats_into(file(s.file), s.offset + skip + from * ws, len, ws, out + k * per + from);
+        }
+    });
+    return Done{};
 }
 
 D3Result<std::vector<double>> D3plot::displacement_magnitudes(std::uint64_t state) const {

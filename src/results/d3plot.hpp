@@ -183,7 +183,8 @@ public:
     D3Result<std::vector<std::size_t>> resolve_states(const std::optional<std::vector<std::int64_t>>& sel) const;
 
     D3Result<std::vector<double>> node_coordinates(std::uint64_t state) const;
-    D3Result<std::vector<double>> node_coordinates_all() const;
+    // The current coordinates of every state into num_states * 3 * NUMNP doubles.
+    D3Status node_coordinates_all_into(double* out) const;
     D3Result<std::vector<double>> displacement_magnitudes(std::uint64_t state) const;
     D3Result<double> max_displacement_final() const;
 
