@@ -182,3 +182,26 @@ def test_edit_errors_change_nothing(tmp_path):
         e.set_block(6, 0, np.zeros(6))
     e.save()
     assert family_bytes(base) == before
+
+
+def test_save_through_symbolic_links_keeps_links_and_modes(tmp_path):
+    real = tmp_path / "real"
+    real.mkdir()
+    base, _ = written_family(real)
+    os.chmod(base, 0o640)
+    links = tmp_path / "links"
+    links.mkdir()
+    for p in real.iterdir():
+        (links / p.name).symlink_to(p)
+    e = tv.D3plotEditor(str(links / "d3plot"))
+    e.set_node_coordinates(2, np.ones(24))
+    e.save()
+    assert all((links / p.name).is_symlink() for p in real.iterdir())
+    assert os.stat(base).st_mode & 0o777 == 0o640
+    np.testing.assert_array_equal(tv.D3plot(base).node_coordinates(2), np.ones((8, 3)))
+    assert sorted(os.listdir(real)) == ["d3plot", "d3plot01", "d3plot02"]
+
+
+def test_writers_write_to_special_files():
+    small_writer().write(os.devnull)
+    assert os.path.exists(os.devnull) and not os.path.isfile(os.devnull)

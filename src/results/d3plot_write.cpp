@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "results/d3plot.hpp"
 
@@ -66,9 +68,10 @@ int write_all_fd(int fd, std::string_view bytes) {
 }
 }  // namespace
 
-// Write `bytes` to a new temporary file next to `path`; returns errno (0 on
-// success) and leaves no file behind on failure.
-static int write_temp(const std::string& path, std::string_view bytes, std::string& tmp) {
+// Write `bytes` to a new temporary file next to `path` with permission bits
+// `mode`; returns errno (0 on success) and leaves no file behind on failure.
+static int write_temp(const std::string& path, std::string_view bytes, std::optional<mode_t> mode,
+                      std::string& tmp) {
     static std::atomic<unsigned> counter{0};
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -78,29 +81,63 @@ static int write_temp(const std::string& path, std::string_view bytes, std::stri
     }
     if (fd < 0) return EEXIST;
     int err = write_all_fd(fd, bytes);
+    if (err == 0 && mode && ::fchmod(fd, *mode) != 0) err = errno;
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err != 0) ::unlink(tmp.c_str());
     return err;
 }
 
+// Create or truncate `path` and write `bytes` (for targets that are not
+// regular files, such as devices and pipes).
+static int write_direct(const std::string& path, std::string_view bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    int err = write_all_fd(fd, bytes);
+    if (::close(fd) != 0 && err == 0) err = errno;
+    return err;
+}
+
 int write_files_atomic(const std::vector<std::string>& paths, const std::vector<std::string_view>& contents) {
-    std::vector<std::string> tmps;
-    int err = 0;
-    for (std::size_t i = 0; i < paths.size() && err == 0; ++i) {
+    struct Target {
+        std::string path;  // symbolic links resolved: the link stays a link
+        std::optional<mode_t> mode;  // of the file replaced
+        bool direct = false;
         std::string tmp;
-        err = write_temp(paths[i], contents[i], tmp);
-        if (err == 0) tmps.push_back(std::move(tmp));
-    }
-    // A directory in the way would stop the renames part way: refuse it first.
-    for (std::size_t i = 0; i < paths.size() && err == 0; ++i) {
+    };
+    std::vector<Target> targets(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        Target& t = targets[i];
+        t.path = paths[i];
         struct stat st;
-        if (::stat(paths[i].c_str(), &st) == 0 && S_ISDIR(st.st_mode)) err = EISDIR;
+        if (::lstat(t.path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            if (char* real = ::realpath(t.path.c_str(), nullptr)) {
+                t.path = real;
+                std::free(real);
+            }
+        }
+        if (::stat(t.path.c_str(), &st) == 0) {
+            // A directory in the way would stop the renames part way: refuse it first.
+            if (S_ISDIR(st.st_mode)) return EISDIR;
+            t.direct = !S_ISREG(st.st_mode);
+            t.mode = st.st_mode & 07777;
+        }
+    }
+    int err = 0;
+    std::size_t written = 0;
+    for (; written < targets.size() && err == 0; ++written) {
+        Target& t = targets[written];
+        if (!t.direct) err = write_temp(t.path, contents[written], t.mode, t.tmp);
+        if (err) break;
     }
     // Every file is complete before any of them replaces its target.
-    for (std::size_t i = 0; i < tmps.size(); ++i) {
-        if (err == 0 && ::rename(tmps[i].c_str(), paths[i].c_str()) != 0) err = errno;
-        if (err != 0) ::unlink(tmps[i].c_str());
+    for (std::size_t i = 0; i < written && i < targets.size(); ++i) {
+        Target& t = targets[i];
+        if (t.direct) continue;
+        if (err == 0 && ::rename(t.tmp.c_str(), t.path.c_str()) != 0) err = errno;
+        if (err != 0) ::unlink(t.tmp.c_str());
     }
+    for (std::size_t i = 0; i < targets.size() && err == 0; ++i)
+        if (targets[i].direct) err = write_direct(targets[i].path, contents[i]);
     return err;
 }
 
