@@ -345,3 +345,33 @@ def test_writers_cannot_be_subclassed():
     for cls in (tv.D3plotWriter, tv.IntforWriter, tv.D3plotEditor):
         with pytest.raises(TypeError):
             type("Sub", (cls,), {})
+
+
+def test_writer_is_borrowed_while_writing(tmp_path):
+    # Writing into a pipe blocks until it is read: meanwhile the writer is
+    # claimed by the write and refuses changes.
+    import threading
+    import time
+
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+    w = small_writer()
+    expected = w.to_bytes()
+    t = threading.Thread(target=w.write, args=(str(fifo),))
+    t.start()
+    deadline = time.monotonic() + 10
+    refused = False
+    while time.monotonic() < deadline and not refused:
+        try:
+            w.add_shells(np.ones((0, 4), dtype=np.int64))
+        except RuntimeError as e:
+            assert str(e) == "Already borrowed"
+            refused = True
+        else:
+            time.sleep(0.01)
+    assert refused
+    assert w.to_bytes() == expected  # shared claims may run alongside
+    with open(fifo, "rb") as f:
+        got = f.read()
+    t.join()
+    assert got == expected
