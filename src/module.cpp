@@ -18,17 +18,17 @@ NB_MODULE(_tarvex, m) {
     // bind_binout(m);              //  6 Binout
     // bind_parse_binout(m);        //  7 parse_binout
 
-    // bind_d3plot(m);              //  8 D3plot
-    // bind_open_d3plot(m);         //  9 open_d3plot
-    // bind_d3plot_writer(m);       // 10 D3plotWriter
-    // bind_d3plot_editor(m);       // 11 D3plotEditor
-    // bind_intfor_writer(m);       // 12 IntforWriter
+    bind_d3plot(m);           //  8 D3plot
+    bind_open_d3plot(m);      //  9 open_d3plot
+    bind_d3plot_writer(m);    // 10 D3plotWriter
+    bind_d3plot_editor(m);    // 11 D3plotEditor
+    bind_intfor_writer(m);    // 12 IntforWriter
 
     // bind_binout_editor(m);       // 13 BinoutEditor
 
-    // bind_state_block(m);         // 14 StateBlock
-    // bind_interface_field(m);     // 15 InterfaceField
-    // bind_fsifor_field(m);        // 16 FsiforField
+    bind_state_block(m);      // 14 StateBlock
+    bind_interface_field(m);  // 15 InterfaceField
+    bind_fsifor_field(m);     // 16 FsiforField
 
     // bind_rule(m);                // 17 Rule
     // bind_predicate(m);           // 18 Predicate

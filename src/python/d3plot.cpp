@@ -1,0 +1,766 @@
+// Python face of the d3plot layer: D3plot / open_d3plot, the writers, the
+// editor and the enumerations StateBlock, InterfaceField and FsiforField.
+#include <nanobind/stl/pair.h>
+#include <nanobind/stl/tuple.h>
+#include <nanobind/stl/variant.h>
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <functional>
+#include <tuple>
+
+#include "python/bindings.hpp"
+#include "python/frame.hpp"
+#include "results/d3plot.hpp"
+
+namespace tarvex::py {
+
+namespace d3 = tarvex::d3plot;
+
+namespace {
+
+struct StateBlockTag {};
+struct InterfaceFieldTag {};
+struct FsiforFieldTag {};
+using StateBlockV = EnumValue<StateBlockTag>;
+using InterfaceFieldV = EnumValue<InterfaceFieldTag>;
+using FsiforFieldV = EnumValue<FsiforFieldTag>;
+
+// The one conversion of the d3plot layer's errors: every kind is a RuntimeError.
+Error d3_err(const d3::D3plotError& e) { return Error::runtime(e.message()); }
+
+template <class T>
+T unwrap_d3(d3::D3Result<T>&& r) {
+    if (!r.ok()) raise(d3_err(r.error()));
+    return std::move(r).value();
+}
+
+d3::StateBlock to_block(const StateBlockV& b) {
+    if (b.value < 0 || b.value >= d3::kNumStateBlocks) raise(Error::value("invalid StateBlock value"));
+    return static_cast<d3::StateBlock>(b.value);
+}
+
+// ---- Array arguments ----------------------------------------------------------
+
+// A caller's buffer, released on scope exit.
+class Buffer {
+public:
+    bool get(nb::handle obj) {
+        if (!is_ndarray(obj)) return false;
+        if (PyObject_GetBuffer(obj.ptr(), &view_, PyBUF_RECORDS_RO) != 0) {
+            PyErr_Clear();
+            return false;
+        }
+        have_ = true;
+        return true;
+    }
+    ~Buffer() {
+        if (have_) PyBuffer_Release(&view_);
+    }
+    const Py_buffer& view() const { return view_; }
+    // The format letter without a byte-order prefix.
+    char format() const {
+        const char* f = view_.format ? view_.format : "B";
+        if (*f == '<' || *f == '=' || *f == '@') ++f;
+        return f[0] && !f[1] ? f[0] : '\0';
+    }
+    std::size_t size() const {
+        std::size_t n = 1;
+        for (int i = 0; i < view_.ndim; ++i) n *= static_cast<std::size_t>(view_.shape[i]);
+        return n;
+    }
+    // Call f(pointer) for every element in logical (C) order.
+    template <class F>
+    void each(F&& f) const {
+        const int nd = view_.ndim;
+        const std::size_t n = size();
+        if (n == 0) return;
+        const char* base = static_cast<const char*>(view_.buf);
+        if (nd == 0) {
+            f(base);
+            return;
+        }
+        std::vector<Py_ssize_t> idx(static_cast<std::size_t>(nd), 0);
+        const char* p = base;
+        for (std::size_t k = 0; k < n; ++k) {
+            f(p);
+            for (int d = nd - 1; d >= 0; --d) {
+                if (++idx[d] < view_.shape[d]) {
+                    p += view_.strides[d];
+                    break;
+                }
+                p -= view_.strides[d] * (view_.shape[d] - 1);
+                idx[d] = 0;
+            }
+        }
+    }
+
+private:
+    Py_buffer view_{};
+    bool have_ = false;
+};
+
+// A float32 or float64 NumPy array of any shape, in logical order, as singles.
+// `last_dim` receives the length of the last dimension (1 for 0-d arrays).
+std::vector<float> float_values(nb::handle obj, std::size_t* last_dim = nullptr) {
+    Buffer b;
+    const Error bad = Error::type("expected a float32 or float64 numpy array");
+    if (!b.get(obj)) raise(bad);
+    char f = b.format();
+    std::size_t isz = static_cast<std::size_t>(b.view().itemsize);
+    if (!((f == 'f' && isz == 4) || (f == 'd' && isz == 8))) raise(bad);
+    std::vector<float> out(b.size());
+    float* o = out.data();
+    if (f == 'f')
+        b.each([&](const char* p) { std::memcpy(o++, p, 4); });
+    else
+        b.each([&](const char* p) {
+            double v;
+            std::memcpy(&v, p, 8);
+            *o++ = static_cast<float>(v);
+        });
+    if (last_dim) *last_dim = b.view().ndim == 0 ? 1 : static_cast<std::size_t>(b.view().shape[b.view().ndim - 1]);
+    return out;
+}
+
+std::optional<std::vector<float>> opt_float_values(nb::handle obj) {
+    if (obj.is_none()) return std::nullopt;
+    return float_values(obj);
+}
+
+// A two-dimensional int64 array (rows, k) as low 32 bits, row by row.
+std::vector<std::int32_t> conn_rows(nb::handle obj, std::size_t k, const char* shape_msg) {
+    Buffer b;
+    const Error bad = Error::type("argument 'conn' must be a 2-D numpy.ndarray of dtype int64");
+    if (!b.get(obj)) raise(bad);
+    char f = b.format();
+    if (b.view().ndim != 2 || b.view().itemsize != 8 || !(f == 'l' || f == 'q')) raise(bad);
+    if (static_cast<std::size_t>(b.view().shape[1]) != k) raise(Error::value(shape_msg));
+    std::vector<std::int32_t> out(b.size());
+    std::int32_t* o = out.data();
+    b.each([&](const char* p) {
+        std::int64_t v;
+        std::memcpy(&v, p, 8);
+        *o++ = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+    });
+    return out;
+}
+
+std::vector<std::int32_t> low32(const std::vector<std::int64_t>& v) {
+    std::vector<std::int32_t> out(v.size());
+    for (std::size_t i = 0; i < v.size(); ++i) out[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(v[i]));
+    return out;
+}
+
+// `states` of D3plot.block: None, an int, or a sequence of ints.
+std::optional<std::vector<std::int64_t>> states_arg(nb::handle obj, std::size_t num_states) {
+    const Error bad = Error::type("states must be None, an int, or a sequence of ints");
+    if (obj.is_none()) return std::nullopt;
+    auto one = [&](PyObject* o) -> std::int64_t {
+        PyObject* idx = PyNumber_Index(o);
+        if (!idx) {
+            PyErr_Clear();
+            raise(bad);
+        }
+        int overflow = 0;
+        long long v = PyLong_AsLongLongAndOverflow(idx, &overflow);
+        if (overflow) {
+            nb::str text = nb::steal<nb::str>(PyObject_Str(idx));
+            Py_DECREF(idx);
+            raise(Error::runtime("state index " + std::string(text.c_str()) + " out of range (" +
+                                 std::to_string(num_states) + " states)"));
+        }
+        Py_DECREF(idx);
+        return v;
+    };
+    if (PyLong_Check(obj.ptr())) return std::vector<std::int64_t>{one(obj.ptr())};
+    if (PyUnicode_Check(obj.ptr()) || PyBytes_Check(obj.ptr()) || !PySequence_Check(obj.ptr())) raise(bad);
+    nb::object seq = nb::steal(PySequence_Fast(obj.ptr(), "states"));
+    if (!seq.is_valid()) {
+        PyErr_Clear();
+        raise(bad);
+    }
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
+    std::vector<std::int64_t> out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(seq.ptr(), i);
+        if (PyUnicode_Check(item) || PyFloat_Check(item)) raise(bad);
+        out.push_back(one(item));
+    }
+    return out;
+}
+
+// An uninitialised buffer of n elements handed to NumPy without a copy.
+// Large buffers are aligned for transparent huge pages, which saves most of
+// the page faults of filling them.
+template <class T>
+struct ArrayBuffer {
+    T* data = nullptr;
+    std::size_t n = 0;
+    explicit ArrayBuffer(std::size_t count) : n(count) {
+        constexpr std::size_t kHuge = 2u << 20;
+        const std::size_t bytes = count * sizeof(T);
+        if (count != 0 && bytes / sizeof(T) != count) throw std::bad_alloc();
+        if (bytes >= 2 * kHuge) {
+            std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+            data = static_cast<T*>(std::aligned_alloc(kHuge, rounded));
+            if (data) ::madvise(data, rounded, MADV_HUGEPAGE);
+        } else {
+            data = static_cast<T*>(std::malloc(bytes ? bytes : 1));
+        }
+        if (!data) throw std::bad_alloc();
+    }
+    ~ArrayBuffer() { std::free(data); }
+    ArrayBuffer(const ArrayBuffer&) = delete;
+    ArrayBuffer& operator=(const ArrayBuffer&) = delete;
+
+    nb::object to_numpy(std::initializer_list<std::size_t> shape) {
+        T* raw = std::exchange(data, nullptr);
+        nb::capsule owner(raw, [](void* p) noexcept { std::free(p); });
+        return nb::cast(nb::ndarray<nb::numpy, T>(raw, shape.size(), shape.begin(), owner));
+    }
+};
+
+// ---- D3plot -----------------------------------------------------------------
+
+using SegStates = std::optional<std::variant<std::int64_t, std::vector<std::int64_t>>>;
+
+nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle states) {
+    const d3::D3plot& d = *nb::inst_ptr<d3::D3plot>(self);
+    const d3::StateBlock b = to_block(which);
+    auto sel = unwrap_d3(d.resolve_states(states_arg(states, d.num_states())));
+    auto spec = d.control().block_spec(b);
+    if (auto v = d.view(b, sel)) {
+        const std::int64_t strides[3] = {static_cast<std::int64_t>(v->stride_bytes / 4),
+                                         static_cast<std::int64_t>(spec->values), 1};
+        return nb::cast(readonly_view<float>(v->data, {sel.size(), spec->count, spec->values}, self, strides));
+    }
+    if (!spec) raise(Error::key(std::string("block ") + d3::state_block_name(b) + " is not present in this d3plot"));
+    const std::size_t total = sel.size() * spec->count * spec->values;
+    if (d.control().word_size == 4) {
+        ArrayBuffer<float> out(total);
+        unwrap_d3(d.copy_block(*spec, sel, out.data));
+        return out.to_numpy({sel.size(), spec->count, spec->values});
+    }
+    ArrayBuffer<double> out(total);
+    unwrap_d3(d.copy_block(*spec, sel, out.data));
+    return out.to_numpy({sel.size(), spec->count, spec->values});
+}
+
+nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const SegStates& states) {
+    const d3::Control& c = d.control();
+    std::uint64_t offset = 0, width = 0;
+    const Error absent = Error::key("that interface field is not present in this file");
+    if (nb::isinstance<InterfaceFieldV>(field)) {
+        std::int64_t k = nb::cast<const InterfaceFieldV&>(field).value;
+        if (k < 0 || k > 4) raise(absent);
+        for (std::int64_t i = 0; i < k; ++i) offset += c.widths[i];
+        width = c.widths[k];
+        if (width == 0) raise(absent);
+    } else if (nb::isinstance<FsiforFieldV>(field)) {
+        std::int64_t k = nb::cast<const FsiforFieldV&>(field).value;
+        if (k < 0 || static_cast<std::uint64_t>(k) >= c.nv2d) raise(absent);
+        offset = static_cast<std::uint64_t>(k);
+        width = 1;
+    } else {
+        raise(Error::type("field must be an InterfaceField or FsiforField"));
+    }
+    std::optional<std::vector<std::int64_t>> sel_arg;
+    if (states) {
+        if (auto* i = std::get_if<std::int64_t>(&*states))
+            sel_arg = std::vector<std::int64_t>{*i};
+        else
+            sel_arg = std::get<std::vector<std::int64_t>>(*states);
+    }
+    auto sel = unwrap_d3(d.resolve_states(sel_arg));
+    auto spec = c.block_spec(d3::StateBlock::Shell);
+    if (!spec) raise(Error::key("no interface segment data in this file"));
+    // Widths come from the file: a field reaching past the values of a
+    // segment is not there.
+    if (offset > spec->values || width > spec->values - offset) raise(absent);
+    const std::size_t n = sel.size(), segs = spec->count, vals = spec->values;
+    std::vector<float> raw(n * segs * vals);
+    if (c.word_size == 4) {
+        unwrap_d3(d.copy_block(*spec, sel, raw.data()));
+    } else {
+        std::vector<double> wide(raw.size());
+        unwrap_d3(d.copy_block(*spec, sel, wide.data()));
+        for (std::size_t i = 0; i < wide.size(); ++i) raw[i] = static_cast<float>(wide[i]);
+    }
+    std::vector<float> out(n * segs * width);
+    for (std::size_t r = 0; r < n * segs; ++r)
+        std::memcpy(out.data() + r * width, raw.data() + r * vals + offset, width * sizeof(float));
+    return nb::cast(to_numpy<float>(std::move(out), {n, segs, static_cast<std::size_t>(width)}));
+}
+
+d3::D3plot open_released(const std::string& path) {
+    d3::D3Result<d3::D3plot> r = [&] {
+        nb::gil_scoped_release unlocked;
+        return d3::D3plot::open(path);
+    }();
+    return unwrap_d3(std::move(r));
+}
+
+template <class T>
+T released(const std::function<d3::D3Result<T>()>& f) {
+    std::optional<d3::D3Result<T>> r;
+    {
+        nb::gil_scoped_release unlocked;
+        r.emplace(f());
+    }
+    return unwrap_d3(std::move(*r));
+}
+
+nb::object ids_array(std::vector<std::int64_t>&& v) { return nb::cast(to_numpy_1d<std::int64_t>(std::move(v))); }
+
+nb::tuple conn_pair(std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>>&& cp, std::size_t k) {
+    std::size_t m = cp.second.size();
+    auto conn = to_numpy<std::int64_t>(std::move(cp.first), {m, k});
+    auto parts = to_numpy_1d<std::int64_t>(std::move(cp.second));
+    return nb::make_tuple(conn, parts);
+}
+
+// ---- Writers and editor -------------------------------------------------------
+
+struct PyD3plotWriter : Claimable {
+    d3::D3plotWriter w;
+    explicit PyD3plotWriter(d3::D3plotWriter x) : w(std::move(x)) {}
+};
+
+struct PyIntforWriter : Claimable {
+    d3::IntforWriter w;
+    explicit PyIntforWriter(d3::IntforWriter x) : w(std::move(x)) {}
+};
+
+struct PyD3plotEditor : Claimable {
+    d3::D3plotEditor e;
+    explicit PyD3plotEditor(d3::D3plotEditor x) : e(std::move(x)) {}
+};
+
+nb::bytes as_py_bytes(const std::string& s) { return nb::bytes(s.data(), s.size()); }
+
+void write_bytes_released(const std::string& bytes, const std::string& path) {
+    int err;
+    {
+        nb::gil_scoped_release unlocked;
+        err = d3::write_file_atomic(path, bytes);
+    }
+    if (err) raise(Error::os(err));
+}
+
+
+}  // namespace
+
+// ---- Registration ---------------------------------------------------------------
+
+void bind_d3plot(nb::module_& m) {
+    nb::class_<d3::D3plot>(m, "D3plot",
+                           "A d3plot, intfor or FSIFOR family opened read-only: the base file and its numbered "
+                           "continuation files, memory-mapped for the life of the object.",
+                           nb::is_final())
+        .def(
+            "__init__", [](d3::D3plot* self, const std::string& path) { new (self) d3::D3plot(open_released(path)); },
+            nb::arg("path"),
+            "Open the family whose base file is `path` (continuation files path01, path02, ... are found in "
+            "its directory).  Raises RuntimeError when the files cannot be read or are not a d3plot.")
+        .def("__repr__",
+             [](const d3::D3plot& d) {
+                 return "D3plot(" + std::to_string(d.num_nodes()) + " nodes, " + std::to_string(d.num_states()) +
+                        " states)";
+             })
+        .def_prop_ro(
+            "num_nodes", [](const d3::D3plot& d) { return d.num_nodes(); }, "Number of nodes (NUMNP).")
+        .def_prop_ro(
+            "num_states", [](const d3::D3plot& d) { return d.num_states(); }, "Number of states of the family.")
+        .def_prop_ro(
+            "filetype", [](const d3::D3plot& d) { return d.control().filetype; },
+            "The FILETYPE control word: 1 for d3plot, 4 for interface-force files.")
+        .def_prop_ro(
+            "is_interface_force", [](const d3::D3plot& d) { return d.control().filetype == 4; },
+            "True for an interface-force (intfor) file.")
+        .def_prop_ro(
+            "is_fsifor", [](const d3::D3plot& d) { return d.control().fsifor; },
+            "True for an FSIFOR file (negative NV2D).")
+        .def(
+            "times", [](const d3::D3plot& d) { return to_numpy_1d<double>(std::vector<double>(d.times())); },
+            "The time of every state, float64 [num_states].")
+        .def(
+            "initial_coordinates",
+            [](const d3::D3plot& d) {
+                return to_numpy<double>(std::vector<double>(d.initial_coords()), {d.num_nodes(), 3});
+            },
+            "The initial node coordinates, float64 [num_nodes, 3].")
+        .def(
+            "node_coordinates",
+            [](const d3::D3plot& d, Index state) {
+                std::uint64_t s = state.get("state");
+                auto v = released<std::vector<double>>([&] { return d.node_coordinates(s); });
+                return to_numpy<double>(std::move(v), {d.num_nodes(), 3});
+            },
+            nb::arg("state"), "The current node coordinates of one state, float64 [num_nodes, 3].")
+        .def(
+            "node_coordinates_all",
+            [](const d3::D3plot& d) {
+                ArrayBuffer<double> out(d.num_states() * d.num_nodes() * 3);
+                released<d3::Done>([&] { return d.node_coordinates_all_into(out.data); });
+                return out.to_numpy({d.num_states(), d.num_nodes(), 3});
+            },
+            "The current node coordinates of every state, float64 [num_states, num_nodes, 3].")
+        .def(
+            "displacement_magnitudes",
+            [](const d3::D3plot& d, Index state) {
+                std::uint64_t s = state.get("state");
+                return to_numpy_1d<double>(
+                    released<std::vector<double>>([&] { return d.displacement_magnitudes(s); }));
+            },
+            nb::arg("state"),
+            "Distance of every node from its initial position in one state, float64 [num_nodes].")
+        .def(
+            "max_displacement_final",
+            [](const d3::D3plot& d) { return released<double>([&] { return d.max_displacement_final(); }); },
+            "The largest node displacement of the last state (NaN skipped, never negative).")
+        .def(
+            "node_ids", [](const d3::D3plot& d) { return ids_array(d.node_ids()); },
+            "User node ids, int64 (1, 2, ... when the file has no numbering section).")
+        .def(
+            "solid_ids", [](const d3::D3plot& d) { return ids_array(d.solid_ids()); }, "User solid ids, int64.")
+        .def(
+            "shell_ids", [](const d3::D3plot& d) { return ids_array(d.shell_ids()); },
+            "User shell ids (segment ids of an interface-force file), int64.")
+        .def(
+            "part_ids", [](const d3::D3plot& d) { return ids_array(d.part_ids()); }, "User part ids, int64.")
+        .def(
+            "solid_connectivity", [](const d3::D3plot& d) { return conn_pair(d.solid_connectivity(), 8); },
+            nb::sig("def solid_connectivity(self) -> tuple[numpy.ndarray, numpy.ndarray]"),
+            "Solid connectivity as (int64 [NEL8, 8] node numbers as stored, int64 [NEL8] part numbers).")
+        .def(
+            "shell_connectivity", [](const d3::D3plot& d) { return conn_pair(d.shell_connectivity(), 4); },
+            nb::sig("def shell_connectivity(self) -> tuple[numpy.ndarray, numpy.ndarray]"),
+            "Shell connectivity as (int64 [NEL4, 4] node numbers as stored, int64 [NEL4] part numbers).")
+        .def(
+            "available_blocks",
+            [](const d3::D3plot& d) {
+                nb::list out;
+                for (int i = 0; i < d3::kNumStateBlocks; ++i)
+                    if (d.control().block_spec(static_cast<d3::StateBlock>(i))) out.append(enum_member<StateBlockTag>(i));
+                return out;
+            },
+            nb::sig("def available_blocks(self) -> list[StateBlock]"),
+            "The result blocks present in every state, in StateBlock value order.")
+        .def(
+            "block_layout",
+            [](const d3::D3plot& d, const StateBlockV& b) -> std::optional<std::tuple<std::uint64_t, std::uint64_t>> {
+                auto spec = d.control().block_spec(to_block(b));
+                if (!spec) return std::nullopt;
+                return std::make_tuple(spec->count, spec->values);
+            },
+            nb::arg("block"), "(count, values per entity) of a block, or None when the block is absent.")
+        .def("block", &d3plot_block, nb::arg("block"), nb::arg("states") = nb::none(),
+             nb::sig("def block(self, block: StateBlock, states: int | collections.abc.Sequence[int] | None = None) "
+                     "-> numpy.ndarray"),
+             "One result block of the selected states as [n, count, values].\n\n"
+             "`states` is None (all), an int or a sequence of ints; negative indices count from the end.  "
+             "Single-precision blocks of evenly spaced states of one file are read-only float32 views over the "
+             "mapped file that keep this object alive; otherwise a new array in the file's precision.  An "
+             "absent block raises KeyError.")
+        .def("segment_field", &d3plot_segment_field, nb::arg("field"), nb::arg("states") = nb::none(),
+             nb::sig("def segment_field(self, field: InterfaceField | FsiforField, "
+                     "states: int | collections.abc.Sequence[int] | None = None) -> numpy.ndarray"),
+             "One named per-segment field of an interface-force or FSIFOR file, float32 [n, segments, width].");
+}
+
+void bind_open_d3plot(nb::module_& m) {
+    m.def(
+        "open_d3plot", [](const std::string& path) { return open_released(path); }, nb::arg("path"),
+        "Open a d3plot family; the same as D3plot(path).");
+}
+
+void bind_d3plot_writer(nb::module_& m) {
+    nb::class_<PyD3plotWriter>(m, "D3plotWriter",
+                               "Builds a single-precision d3plot of nodes, solids and shells with per-state node "
+                               "motion and optional element result blocks, written as one file.",
+                               nb::is_final())
+        .def(
+            "__init__",
+            [](PyD3plotWriter* self, nb::handle coords, std::optional<std::string> title) {
+                auto w = unwrap_d3(d3::D3plotWriter::create(float_values(coords), title.value_or("")));
+                new (self) PyD3plotWriter(std::move(w));
+            },
+            nb::arg("node_coords"), nb::arg("title") = nb::none(),
+            nb::sig("def __init__(self, node_coords: numpy.ndarray, title: str | None = None) -> None"),
+            "A new writer for the nodes of `node_coords` (a float32 or float64 array of x, y, z values).")
+        .def(
+            "add_solids",
+            [](PyD3plotWriter& s, nb::handle conn, std::optional<std::vector<std::int64_t>> parts) {
+                ExclusiveClaim claim(s);
+                auto rows = conn_rows(conn, 8, "solid conn must have shape (M, 8)");
+                s.w.add_solids(rows, parts ? &*parts : nullptr);
+            },
+            nb::arg("conn"), nb::arg("parts") = nb::none(),
+            nb::sig("def add_solids(self, conn: numpy.ndarray, parts: collections.abc.Sequence[int] | None = None) "
+                    "-> None"),
+            "Append solids: `conn` is an int64 array (M, 8) of node numbers; parts default to 1.")
+        .def(
+            "add_shells",
+            [](PyD3plotWriter& s, nb::handle conn, std::optional<std::vector<std::int64_t>> parts) {
+                ExclusiveClaim claim(s);
+                auto rows = conn_rows(conn, 4, "shell conn must have shape (M, 4)");
+                s.w.add_shells(rows, parts ? &*parts : nullptr);
+            },
+            nb::arg("conn"), nb::arg("parts") = nb::none(),
+            nb::sig("def add_shells(self, conn: numpy.ndarray, parts: collections.abc.Sequence[int] | None = None) "
+                    "-> None"),
+            "Append shells: `conn` is an int64 array (M, 4) of node numbers; parts default to 1.")
+        .def(
+            "set_ids",
+            [](PyD3plotWriter& s, std::optional<std::vector<std::int64_t>> node_ids,
+               std::optional<std::vector<std::int64_t>> shell_ids, std::optional<std::vector<std::int64_t>> solid_ids,
+               std::optional<std::vector<std::int64_t>> part_ids) {
+                ExclusiveClaim claim(s);
+                if (node_ids) s.w.set_node_ids(low32(*node_ids));
+                if (shell_ids) s.w.set_shell_ids(low32(*shell_ids));
+                if (solid_ids) s.w.set_solid_ids(low32(*solid_ids));
+                if (part_ids) s.w.set_part_ids(low32(*part_ids));
+            },
+            nb::arg("node_ids") = nb::none(), nb::arg("shell_ids") = nb::none(), nb::arg("solid_ids") = nb::none(),
+            nb::arg("part_ids") = nb::none(),
+            "Replace each id list that is given.  Node, solid and shell lists must match their entity counts "
+            "when the file is written; part ids may be fewer than the parts (the rest are numbered i + 1).")
+        .def(
+            "set_solid_results",
+            [](PyD3plotWriter& s, nb::handle results) {
+                ExclusiveClaim claim(s);
+                std::size_t last = 0;
+                auto v = float_values(results, &last);
+                s.w.set_solid_results(last, std::move(v));
+            },
+            nb::arg("results"), nb::sig("def set_solid_results(self, results: numpy.ndarray) -> None"),
+            "Raw solid results (n_states, solids, values); the last dimension is the values per solid.")
+        .def(
+            "set_shell_results",
+            [](PyD3plotWriter& s, nb::handle results) {
+                ExclusiveClaim claim(s);
+                std::size_t last = 0;
+                auto v = float_values(results, &last);
+                s.w.set_shell_results(last, std::move(v));
+            },
+            nb::arg("results"), nb::sig("def set_shell_results(self, results: numpy.ndarray) -> None"),
+            "Raw shell results (n_states, shells, values); the last dimension is the values per shell.")
+        .def(
+            "add_state",
+            [](PyD3plotWriter& s, double time, nb::handle disp, nb::handle vel, nb::handle acc) {
+                ExclusiveClaim claim(s);
+                auto d = float_values(disp);
+                auto v = opt_float_values(vel);
+                auto a = opt_float_values(acc);
+                unwrap_d3(s.w.add_state(static_cast<float>(time), std::move(d), std::move(v), std::move(a)));
+            },
+            nb::arg("time"), nb::arg("disp"), nb::arg("vel") = nb::none(), nb::arg("acc") = nb::none(),
+            nb::sig("def add_state(self, time: float, disp: numpy.ndarray, vel: numpy.ndarray | None = None, "
+                    "acc: numpy.ndarray | None = None) -> None"),
+            "Append a state: current coordinates `disp` (3 * num_nodes values) and optional velocities and "
+            "accelerations (present on every state or on none).")
+        .def(
+            "to_bytes",
+            [](PyD3plotWriter& s) {
+                SharedClaim claim(s);
+                return as_py_bytes(unwrap_d3(s.w.to_bytes()));
+            },
+            "The whole file as bytes.  Raises RuntimeError when ids or results disagree with the entities "
+            "and states.")
+        .def(
+            "write",
+            [](PyD3plotWriter& s, const std::string& path) {
+                SharedClaim claim(s);
+                write_bytes_released(unwrap_d3(s.w.to_bytes()), path);
+            },
+            nb::arg("path"), "Write the file to `path` (OSError when the system refuses).");
+}
+
+void bind_d3plot_editor(nb::module_& m) {
+    nb::class_<PyD3plotEditor>(m, "D3plotEditor",
+                               "A single-precision d3plot family loaded into memory to overwrite node coordinates "
+                               "or result blocks and write back; every other byte is kept.",
+                               nb::is_final())
+        .def(
+            "__init__",
+            [](PyD3plotEditor* self, const std::string& path) {
+                auto e = released<d3::D3plotEditor>([&] { return d3::D3plotEditor::load(path); });
+                new (self) PyD3plotEditor(std::move(e));
+            },
+            nb::arg("path"), "Load the family whose base file is `path`.")
+        .def_prop_ro(
+            "num_nodes",
+            [](PyD3plotEditor& s) {
+                SharedClaim claim(s);
+                return s.e.num_nodes();
+            },
+            "Number of nodes (NUMNP).")
+        .def_prop_ro(
+            "num_states",
+            [](PyD3plotEditor& s) {
+                SharedClaim claim(s);
+                return s.e.num_states();
+            },
+            "Number of states of the family.")
+        .def(
+            "set_block",
+            [](PyD3plotEditor& s, const StateBlockV& b, Index state, nb::handle data) {
+                ExclusiveClaim claim(s);
+                std::uint64_t st = state.get("state");
+                auto v = float_values(data);
+                unwrap_d3(s.e.set_block(to_block(b), st, v));
+            },
+            nb::arg("block"), nb::arg("state"), nb::arg("data"),
+            nb::sig("def set_block(self, block: StateBlock, state: int, data: numpy.ndarray) -> None"),
+            "Overwrite one block of one state with `data` (count * values values, as D3plot.block gives "
+            "for one state).")
+        .def(
+            "set_node_coordinates",
+            [](PyD3plotEditor& s, Index state, nb::handle coords) {
+                ExclusiveClaim claim(s);
+                std::uint64_t st = state.get("state");
+                auto v = float_values(coords);
+                unwrap_d3(s.e.set_block(d3::StateBlock::Displacement, st, v));
+            },
+            nb::arg("state"), nb::arg("coords"),
+            nb::sig("def set_node_coordinates(self, state: int, coords: numpy.ndarray) -> None"),
+            "Overwrite the current node coordinates (3 * num_nodes values) of one state.")
+        .def(
+            "save",
+            [](PyD3plotEditor& s) {
+                SharedClaim claim(s);
+                released<d3::Done>([&] { return s.e.save(); });
+            },
+            "Rewrite every loaded file in place.  Each file is written to a temporary name and renamed "
+            "into place once all are written, so a failure leaves the old files.")
+        .def(
+            "write",
+            [](PyD3plotEditor& s, const std::string& path) {
+                SharedClaim claim(s);
+                released<d3::Done>([&] { return s.e.write(path); });
+            },
+            nb::arg("path"), "Write the family as path, path01 ... path99, path100 ...");
+}
+
+void bind_intfor_writer(nb::module_& m) {
+    nb::class_<PyIntforWriter>(m, "IntforWriter",
+                               "Builds a single-precision interface-force (intfor) file, or its FSIFOR variant, of "
+                               "contact segments with per-state node motion and per-segment values.",
+                               nb::is_final())
+        .def(
+            "__init__",
+            [](PyIntforWriter* self, nb::handle coords, Index n_interfaces, std::optional<std::string> title) {
+                std::uint64_t nif = n_interfaces.get("n_interfaces");
+                auto w = unwrap_d3(d3::IntforWriter::create(float_values(coords), nif, title.value_or("")));
+                new (self) PyIntforWriter(std::move(w));
+            },
+            nb::arg("node_coords"), nb::arg("n_interfaces") = 1, nb::arg("title") = nb::none(),
+            nb::sig("def __init__(self, node_coords: numpy.ndarray, n_interfaces: int = 1, "
+                    "title: str | None = None) -> None"),
+            "A new writer for the nodes of `node_coords`.")
+        .def(
+            "add_segments",
+            [](PyIntforWriter& s, nb::handle conn, std::optional<std::vector<std::int64_t>> ids) {
+                ExclusiveClaim claim(s);
+                auto rows = conn_rows(conn, 4, "segment conn must have shape (M, 4)");
+                s.w.add_segments(rows, ids ? &*ids : nullptr);
+            },
+            nb::arg("conn"), nb::arg("ids") = nb::none(),
+            nb::sig("def add_segments(self, conn: numpy.ndarray, ids: collections.abc.Sequence[int] | None = None) "
+                    "-> None"),
+            "Append segments (int64 array (M, 4)); ids default to 1 ... M within this call.")
+        .def(
+            "set_node_ids",
+            [](PyIntforWriter& s, std::vector<std::int64_t> ids) {
+                ExclusiveClaim claim(s);
+                s.w.set_node_ids(low32(ids));
+            },
+            nb::arg("node_ids"), "Set the user node ids (one per node when the file is written).")
+        .def(
+            "set_fields",
+            [](PyIntforWriter& s, Index wear, Index pressure, Index shear, Index force, Index gap) {
+                ExclusiveClaim claim(s);
+                s.w.set_fields(wear.get("wear"), pressure.get("pressure"), shear.get("shear"), force.get("force"),
+                               gap.get("gap"));
+            },
+            nb::arg("wear") = 0, nb::arg("pressure") = 0, nb::arg("shear") = 0, nb::arg("force") = 0,
+            nb::arg("gap") = 0, "Set the widths of the five interface fields and clear FSIFOR.")
+        .def(
+            "set_fsifor",
+            [](PyIntforWriter& s, Index n) {
+                ExclusiveClaim claim(s);
+                s.w.set_fsifor(n.get("n"));
+            },
+            nb::arg("n"), "Mark the file FSIFOR with `n` values per segment.")
+        .def_prop_ro(
+            "nv2d",
+            [](PyIntforWriter& s) {
+                SharedClaim claim(s);
+                return s.w.nv2d();
+            },
+            "Values per segment: the FSIFOR count, else the sum of the field widths.")
+        .def(
+            "add_state",
+            [](PyIntforWriter& s, double time, nb::handle disp, nb::handle vel, nb::handle seg) {
+                ExclusiveClaim claim(s);
+                auto d = float_values(disp);
+                auto v = float_values(vel);
+                auto g = float_values(seg);
+                unwrap_d3(s.w.add_state(static_cast<float>(time), std::move(d), std::move(v), std::move(g)));
+            },
+            nb::arg("time"), nb::arg("disp"), nb::arg("vel"), nb::arg("segment_values"),
+            nb::sig("def add_state(self, time: float, disp: numpy.ndarray, vel: numpy.ndarray, "
+                    "segment_values: numpy.ndarray) -> None"),
+            "Append a state: coordinates and velocities (3 * num_nodes values each) and segments * nv2d "
+            "segment values.")
+        .def(
+            "to_bytes",
+            [](PyIntforWriter& s) {
+                SharedClaim claim(s);
+                return as_py_bytes(unwrap_d3(s.w.to_bytes()));
+            },
+            "The whole file as bytes.  Raises RuntimeError when node ids or a state's segment values "
+            "disagree with the nodes and segments.")
+        .def(
+            "write",
+            [](PyIntforWriter& s, const std::string& path) {
+                SharedClaim claim(s);
+                write_bytes_released(unwrap_d3(s.w.to_bytes()), path);
+            },
+            nb::arg("path"), "Write the file to `path` (OSError when the system refuses).");
+}
+
+void bind_state_block(nb::module_& m) {
+    bind_enum<StateBlockTag>(m, "StateBlock", "The result blocks of a d3plot state record.",
+                             {{"Displacement", 0},
+                              {"Velocity", 1},
+                              {"Acceleration", 2},
+                              {"Solid", 3},
+                              {"ThickShell", 4},
+                              {"Beam", 5},
+                              {"Shell", 6}});
+}
+
+void bind_interface_field(nb::module_& m) {
+    bind_enum<InterfaceFieldTag>(m, "InterfaceField", "The per-segment fields of an interface-force file.",
+                                 {{"Wear", 0}, {"Pressure", 1}, {"Shear", 2}, {"Force", 3}, {"Gap", 4}});
+}
+
+void bind_fsifor_field(nb::module_& m) {
+    bind_enum<FsiforFieldTag>(m, "FsiforField", "The per-segment values of an FSIFOR file.",
+                              {{"Pressure", 0},
+                               {"ForceX", 1},
+                               {"ForceY", 2},
+                               {"ForceZ", 3},
+                               {"RelativeVelocity", 4},
+                               {"VelocityX", 5},
+                               {"VelocityY", 6},
+                               {"VelocityZ", 7}});
+}
+
+}  // namespace tarvex::py
