@@ -60,6 +60,27 @@ void set_python_error(const Error& e) {
 
 PyObject* panic_type() noexcept { return g_panic; }
 
+std::vector<EnumTable*>& enum_tables() {
+    static auto* all = new std::vector<EnumTable*>();
+    return *all;
+}
+
+namespace {
+// Drop the enumeration members when the interpreter exits, before the module
+// is torn down: the class attributes and the table's references (a member and
+// its class refer to each other, which nothing else would break).
+void release_enum_members() {
+    for (EnumTable* t : enum_tables()) {
+        if (t->cls)
+            for (const auto& [name, value] : t->members)
+                if (PyObject_DelAttrString(t->cls, name.c_str()) != 0) PyErr_Clear();
+        for (PyObject* o : t->objects) Py_DECREF(o);
+        t->objects.clear();
+        t->members.clear();
+    }
+}
+}  // namespace
+
 [[noreturn]] void raise(const Error& e) { throw ErrorException(e); }
 
 void init_errors(nb::module_&) {
@@ -81,6 +102,7 @@ void init_errors(nb::module_&) {
         PyDict_SetItemString(modules, "_tarvex_runtime", holder);
         Py_DECREF(holder);
     }
+    nb::module_::import_("atexit").attr("register")(nb::cpp_function(&release_enum_members));
     nb::register_exception_translator([](const std::exception_ptr& p, void*) {
         try {
             std::rethrow_exception(p);

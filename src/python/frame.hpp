@@ -103,12 +103,21 @@ struct EnumValue {
 struct EnumTable {
     std::string class_name;
     std::vector<std::pair<std::string, std::int64_t>> members;
-    std::vector<PyObject*> objects;  // owned for the life of the process
+    std::vector<PyObject*> objects;  // strong references, dropped at interpreter exit
+    PyObject* cls = nullptr;          // the class (kept alive by its module)
 };
+
+// Every enumeration table, so that the member references can be dropped
+// when the interpreter shuts down.
+std::vector<EnumTable*>& enum_tables();
 
 template <class Tag>
 EnumTable& enum_table() {
-    static EnumTable* t = new EnumTable();  // never destroyed: outlives the interpreter
+    static EnumTable* t = [] {
+        auto* fresh = new EnumTable();  // never destroyed: outlives the interpreter
+        enum_tables().push_back(fresh);
+        return fresh;
+    }();
     return *t;
 }
 
@@ -127,6 +136,7 @@ void bind_enum(nb::module_& m, const char* name, const char* doc,
     EnumTable& t = enum_table<Tag>();
     t.class_name = name;
     auto cls = nb::class_<E>(m, name, doc, nb::is_final());
+    t.cls = cls.ptr();
     cls.def("__int__", [](const E& e) { return e.value; });
     cls.def("__repr__", [](const E& e) {
         const EnumTable& tt = enum_table<Tag>();
