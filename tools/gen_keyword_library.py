@@ -135,6 +135,12 @@ OVERRIDES = {
     # The database lists the point pairs as a series of one value per line.
     "DEFINE_TABLE": [card(F("TBID", "int"), F("SFA", "float"), F("OFFA", "float")),
                      card(F("VALUE", "float", 20), F("LCID", "int", 10, "Curve"))],
+    # The database adds IOUT to the id card.
+    "AIRBAG_REFERENCE_GEOMETRY_BIRTH_ID": [
+        card(F("ID", "int"), F("SX", "float"), F("SY", "float"), F("SZ", "float"), F("NIDO", "int", 10, "Node")),
+        card(F("BIRTH", "float")),
+        card(F("NID", "int", 8, "Node"), F("X", "float", 16), F("Y", "float", 16), F("Z", "float", 16)),
+    ],
     # The database types the blank column of card 0 as an integer.
     "SET_NODE_LIST": [
         card(F("SID", "int"), *[F(f"DA{i}", "float") for i in range(1, 5)], F("SOLVER", "str"), F("ITS", "str"),
@@ -258,6 +264,16 @@ DESIGNATION_RULES = [
     ("SENSOR_", {"SENSID"} | {f"SENS{i}" for i in range(1, 7)} | {"SENSi"} | {f"SENSi+{k}" for k in range(1, 8)},
      "Sensor"),
     ("CONTACT_", {"SURFA", "SURFB"}, ANY),
+    ("CONTACT_", {"SABOXID", "SBBOXID"}, "Box"),
+    # Rigid bodies and parts of constraints, boundary conditions, definitions
+    # and initial conditions (the ICFD, CESE and dual CESE solvers number
+    # their own parts and are left out).
+    ("CONSTRAINED_", {"RBID_A", "RBID_B"}, "Part"),
+    (("CONSTRAINED_", "BOUNDARY_", "DEFINE_", "CONTROL_", "FREQUENCY_", "INITIAL_"), {"PID", "PID1", "PID2"}, "Part"),
+    # Load curves of loads, boundary conditions and tabulated equations of state.
+    (("LOAD_", "BOUNDARY_", "EOS_"), {"LCID"}, "Curve"),
+    # Element ids of initial conditions.
+    ("INITIAL_", {"EID"}, "Element"),
 ]
 
 # Fields whose set type is chosen by another field of the same card: the
@@ -332,7 +348,7 @@ def designate(kw: str, cards):
                 continue
             for prefix, fnames, target in DESIGNATION_RULES:
                 if kw.startswith(prefix) and f[0] in fnames:
-                    f[3] = target
+                    f[3] = target  # None: known not to be a reference
                     break
             else:
                 t = SURFACE_TYPE_PAIRS.get(f[0])
