@@ -451,6 +451,12 @@ def emit(entries: dict, separate: dict) -> str:
     w("")
     w(f"extern const std::size_t kSortedCount = {len(entries)};")
     w("")
+    folded = [i for i, kw in enumerate(entries) if kw != kw.upper()]
+    w("// Entries whose names hold lower-case letters: the only ones a case-folded")
+    w("// comparison can find after the binary search of the upper-case query failed.")
+    w(f"extern const std::uint16_t kMixedCase[{len(folded)}] = {{{','.join(map(str, folded))}}};")
+    w(f"extern const std::size_t kMixedCaseCount = {len(folded)};")
+    w("")
     for m in ("R0", "RK", "RA", "I", "D", "S"):
         w(f"#undef {m}")
     w("")

@@ -65,9 +65,14 @@ const KeywordDef* find(std::string_view name) noexcept {
     auto table = sorted_table();
     auto it = std::lower_bound(table.begin(), table.end(), q, byte_less);
     if (it != table.end() && it->name() == q) return &*it;
-    // Names holding lower-case letters or blanks are found by folding case.
-    for (const KeywordDef& e : table)
+    // Names holding lower-case letters are found by folding case.  The names
+    // are unique without regard to case, so an all-upper-case name equal to
+    // the query under folding would have been found above: only the entries
+    // with lower-case letters need the comparison, in table order.
+    for (std::size_t i = 0; i < detail::kMixedCaseCount; ++i) {
+        const KeywordDef& e = table[detail::kMixedCase[i]];
         if (e.name_len == q.size() && text::iequals(e.name(), q)) return &e;
+    }
     return nullptr;
 }
 

@@ -33,6 +33,8 @@ extern const FieldDef kFields[];
 extern const CardDef kCards[];
 extern const KeywordDef kKeywords[];  // the sorted table, then NODE, PART, HOURGLASS
 extern const std::size_t kSortedCount;
+extern const std::uint16_t kMixedCase[];  // sorted-table indices of names with lower-case letters
+extern const std::size_t kMixedCaseCount;
 }  // namespace detail
 
 struct CardDef {

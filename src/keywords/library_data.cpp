@@ -67119,6 +67119,11 @@ extern const KeywordDef kKeywords[3171] = {
 
 extern const std::size_t kSortedCount = 3168;
 
+// Entries whose names hold lower-case letters: the only ones a case-folded
+// comparison can find after the binary search of the upper-case query failed.
+extern const std::uint16_t kMixedCase[6] = {1507,1509,1531,1533,2243,2378};
+extern const std::size_t kMixedCaseCount = 6;
+
 #undef R0
 #undef RK
 #undef RA
