@@ -173,3 +173,34 @@ TEST(BlockIncludes, CorruptBytesNeverCrash) {
         (void)extract_raw_includes(f);
     }
 }
+
+// The deck loaders plug the block reader into the generic walk: the same file
+// included with and without offsets becomes two file instances, while an
+// offset-free transform is the same instance as a plain include.
+#include "include/walk.hpp"
+
+namespace {
+std::vector<GraphNode<int>> walk_with_blocks(const std::string& root) {
+    auto r = walk_includes<int>(root, [](const Meta& m) -> std::optional<Parsed<int>> {
+        auto pf = parse_file_blocks(m.path);
+        if (!pf.ok()) return std::nullopt;
+        return Parsed<int>{extract_includes(pf.value(), m.search), 0};
+    });
+    EXPECT_TRUE(r.ok());
+    return r.ok() ? std::move(r).value() : std::vector<GraphNode<int>>{};
+}
+}  // namespace
+
+TEST(BlockIncludes, WalkSeparatesInstancesByOffsets) {
+    TmpDir t;
+    t.write("x.k", "*NODE\n       1\n");
+    std::string a = t.write("a.k", "*INCLUDE_TRANSFORM\nx.k\n      1000\n*INCLUDE\nx.k\n");
+    auto nodes = walk_with_blocks(a);
+    ASSERT_EQ(nodes.size(), 3u);
+    EXPECT_EQ(nodes[1].offsets.v[0], 1000);
+    EXPECT_TRUE(nodes[2].offsets.is_zero());
+    EXPECT_EQ(nodes[1].path, nodes[2].path);
+
+    std::string b = t.write("b.k", "*INCLUDE_TRANSFORM\nx.k\n*INCLUDE\nx.k\n");
+    EXPECT_EQ(walk_with_blocks(b).size(), 2u);
+}
