@@ -33,6 +33,10 @@ enum class EntityKind : std::uint8_t {
 
 inline constexpr int kEntityKindCount = 22;
 
+// The one any-of list of the library: contact surfaces and similar fields
+// whose set type is chosen by another field.
+inline constexpr EntityKind kSurfaceSetKinds[3] = {EntityKind::SegmentSet, EntityKind::NodeSet, EntityKind::PartSet};
+
 const char* entity_kind_name(EntityKind k) noexcept;
 
 // What a field's value points at: nothing, one kind, or any of a fixed list
@@ -46,7 +50,26 @@ struct FieldRef {
 
     static constexpr FieldRef none() noexcept { return {}; }
     static constexpr FieldRef of(EntityKind k) noexcept { return {Tag::Kind, k, nullptr, 0}; }
+    static constexpr FieldRef surface_sets() noexcept { return {Tag::AnyOf, EntityKind::SegmentSet, kSurfaceSetKinds, 3}; }
     bool is_none() const noexcept { return tag == Tag::None; }
+    // Whether `k` is (one of) the designated kind(s).
+    constexpr bool targets(EntityKind k) const noexcept {
+        if (tag == Tag::Kind) return kind == k;
+        if (tag == Tag::AnyOf)
+            for (std::uint8_t i = 0; i < any_count; ++i)
+                if (any_of[i] == k) return true;
+        return false;
+    }
+    friend constexpr bool operator==(const FieldRef& a, const FieldRef& b) noexcept {
+        if (a.tag != b.tag) return false;
+        if (a.tag == Tag::Kind) return a.kind == b.kind;
+        if (a.tag == Tag::AnyOf) {
+            if (a.any_count != b.any_count) return false;
+            for (std::uint8_t i = 0; i < a.any_count; ++i)
+                if (a.any_of[i] != b.any_of[i]) return false;
+        }
+        return true;
+    }
 };
 
 // "[SegmentSet, NodeSet, PartSet]" / "[Part]" / "[]".

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "file/write.hpp"
+#include "keywords/library.hpp"
 #include "parser/parsed_file.hpp"
 #include "parser/writer.hpp"
 #include "python/bindings.hpp"
@@ -229,6 +230,26 @@ void bind_keyword_file(nb::module_& m) {
             "list of cards, each a list of (name, type, width, count) with type 'int', 'float' or 'str'. With "
             "`repeat` the cards repeat until the block's card lines run out. Returns a dict of columns: int64 / "
             "float64 arrays (2-D (rows, count) when count > 1) and lists of str.")
+        .def(
+            "parse_builtin",
+            [](const KeywordFile& k, const std::string& keyword) {
+                SharedClaim c(k);
+                const keywords::KeywordDef* def = keywords::find(keyword);
+                if (!def) raise(Error::key("'" + keyword + "' is not in the built-in keyword library"));
+                Schema schema = keywords::schema_of(*def);
+                Table table;
+                {
+                    nb::gil_scoped_release unlocked;
+                    table = parse_schema_files({&k.file}, schema);
+                }
+                check_intact(k.file);
+                return table_to_pydict(std::move(table));
+            },
+            nb::arg("keyword"), nb::sig("def parse_builtin(self, keyword: str) -> dict[str, typing.Any]"),
+            "Read every block of `keyword` against its layout from the built-in keyword library (the name is "
+            "looked up without regard to case; blocks are matched against the library's name). The cards "
+            "repeat until each block's card lines run out. Returns the same dict of columns as parse_schema. "
+            "Raises KeyError when the library does not hold the keyword.")
         .def(
             "set_keyword",
             [](KeywordFile& k, const Index& index, const std::string& name,

@@ -1,0 +1,131 @@
+#include "keywords/library.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "util/text.hpp"
+
+namespace tarvex::keywords {
+
+namespace {
+
+// Longest name of the library; a longer query can match nothing.
+constexpr std::size_t kMaxQuery = 128;
+
+constexpr DefinitionRule kRules[] = {
+    {true, "NODE", 0, true, EntityKind::Node},
+    {false, "ELEMENT_", 0, true, EntityKind::Element},
+    {true, "PART", 1, false, EntityKind::Part},
+    {false, "MAT_THERMAL", 0, false, EntityKind::ThermalMaterial},
+    {false, "MAT_", 0, false, EntityKind::Material},
+    {false, "SECTION_", 0, false, EntityKind::Section},
+    {false, "EOS_", 0, false, EntityKind::Eos},
+    {true, "HOURGLASS", 0, false, EntityKind::Hourglass},
+    {false, "DEFINE_CURVE", 0, false, EntityKind::Curve},
+    {false, "DEFINE_TABLE", 0, false, EntityKind::Curve},
+    {false, "DEFINE_FUNCTION", 0, false, EntityKind::Curve},
+    {false, "DEFINE_COORDINATE", 0, false, EntityKind::Coord},
+    {false, "DEFINE_VECTOR", 0, false, EntityKind::Vector},
+    {false, "DEFINE_BOX", 0, false, EntityKind::Box},
+    {false, "DEFINE_TRANSFORM", 0, false, EntityKind::Transform},
+    {false, "SET_NODE", 0, false, EntityKind::NodeSet},
+    {false, "SET_PART", 0, false, EntityKind::PartSet},
+    {false, "SET_SEGMENT", 0, false, EntityKind::SegmentSet},
+    {false, "SET_SHELL", 0, false, EntityKind::ShellSet},
+    {false, "SET_SOLID", 0, false, EntityKind::SolidSet},
+    {false, "SET_BEAM", 0, false, EntityKind::BeamSet},
+    {false, "SET_DISCRETE", 0, false, EntityKind::DiscreteSet},
+    {false, "SENSOR_DEFINE", 0, false, EntityKind::Sensor},
+    {true, "COMPONENT_GEBOD_MALE", 0, false, EntityKind::Define},
+    {true, "COMPONENT_GEBOD_FEMALE", 0, false, EntityKind::Define},
+    {true, "COMPONENT_GEBOD_CHILD", 0, false, EntityKind::Define},
+    {true, "COMPONENT_HYBRIDIII", 0, false, EntityKind::Define},
+};
+
+bool byte_less(const KeywordDef& e, std::string_view q) noexcept { return e.name() < q; }
+
+}  // namespace
+
+std::span<const KeywordDef> sorted_table() noexcept { return {detail::kKeywords, detail::kSortedCount}; }
+const KeywordDef& node_entry() noexcept { return detail::kKeywords[detail::kSortedCount]; }
+const KeywordDef& part_entry() noexcept { return detail::kKeywords[detail::kSortedCount + 1]; }
+const KeywordDef& hourglass_entry() noexcept { return detail::kKeywords[detail::kSortedCount + 2]; }
+
+const KeywordDef* find(std::string_view name) noexcept {
+    if (name.empty() || name.size() > kMaxQuery) return nullptr;
+    char buf[kMaxQuery];
+    for (std::size_t i = 0; i < name.size(); ++i) buf[i] = text::upper(name[i]);
+    std::string_view q(buf, name.size());
+    if (q.size() == 4) {
+        if (q == "NODE") return &node_entry();
+        if (q == "PART") return &part_entry();
+    } else if (q.size() == 9 && q == "HOURGLASS") {
+        return &hourglass_entry();
+    }
+    auto table = sorted_table();
+    auto it = std::lower_bound(table.begin(), table.end(), q, byte_less);
+    if (it != table.end() && it->name() == q) return &*it;
+    // Names holding lower-case letters are found by folding case.  The names
+    // are unique without regard to case, so an all-upper-case name equal to
+    // the query under folding would have been found above: only the entries
+    // with lower-case letters need the comparison, in table order.
+    for (std::size_t i = 0; i < detail::kMixedCaseCount; ++i) {
+        const KeywordDef& e = table[detail::kMixedCase[i]];
+        if (e.name_len == q.size() && text::iequals(e.name(), q)) return &e;
+    }
+    return nullptr;
+}
+
+Schema schema_of(const KeywordDef& def) {
+    Schema s;
+    s.keyword = std::string(def.name());
+    s.repeat = true;
+    s.cards.reserve(def.card_count);
+    for (const CardDef& c : def.cards()) {
+        Card card;
+        card.reserve(c.count);
+        for (const FieldDef& f : c.fields()) {
+            FieldSpec spec;
+            spec.name = f.name;
+            spec.refers = f.refers;
+            spec.width = f.width;
+            spec.count = 1;
+            spec.ty = f.ty;
+            card.push_back(std::move(spec));
+        }
+        s.cards.push_back(std::move(card));
+    }
+    return s;
+}
+
+std::optional<Schema> schema(std::string_view name) {
+    const KeywordDef* def = find(name);
+    if (!def) return std::nullopt;
+    return schema_of(*def);
+}
+
+std::string canonical_base(std::string_view name) {
+    std::string s(name);
+    for (char& c : s) c = text::upper(c);
+    auto ends = [&](std::string_view suf) {
+        return s.size() >= suf.size() && std::string_view(s).substr(s.size() - suf.size()) == suf;
+    };
+    if (ends("_TITLE")) s.resize(s.size() - 6);
+    if (ends("_ID")) s.resize(s.size() - 3);
+    return s;
+}
+
+std::span<const DefinitionRule> definition_rules() noexcept { return kRules; }
+
+bool excluded_from_definitions(std::string_view base) noexcept {
+    return base.starts_with("MAT_ADD") || base.starts_with("MAT_CHANGE") || base.find("_ADD_") != std::string_view::npos;
+}
+
+const DefinitionRule* definition_rule_for(std::string_view base) noexcept {
+    if (excluded_from_definitions(base)) return nullptr;
+    for (const DefinitionRule& r : kRules)
+        if (r.exact ? base == r.pattern : base.starts_with(r.pattern)) return &r;
+    return nullptr;
+}
+
+}  // namespace tarvex::keywords

@@ -1,0 +1,89 @@
+// The built-in keyword library: compiled-in layouts of the LS-DYNA keywords
+// (cards of fields with name, type, width and reference designation), the
+// definition rules and the keyword-name normalisation used for lookups by
+// block name.  All data is constant with static lifetime.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "keywords/entity.hpp"
+#include "schema/schema.hpp"
+
+namespace tarvex::keywords {
+
+struct FieldDef {
+    FieldRef refers;
+    const char* name;
+    std::uint16_t width;  // standard fixed format (doubled in long format)
+    FieldType ty;
+
+    std::string_view name_view() const noexcept { return name; }
+};
+
+struct CardDef;
+struct KeywordDef;
+
+namespace detail {
+extern const FieldDef kFields[];
+extern const CardDef kCards[];
+extern const KeywordDef kKeywords[];  // the sorted table, then NODE, PART, HOURGLASS
+extern const std::size_t kSortedCount;
+extern const std::uint16_t kMixedCase[];  // sorted-table indices of names with lower-case letters
+extern const std::size_t kMixedCaseCount;
+}  // namespace detail
+
+struct CardDef {
+    std::uint32_t first;  // into the flat field table
+    std::uint16_t count;
+
+    std::span<const FieldDef> fields() const noexcept { return {detail::kFields + first, count}; }
+};
+
+struct KeywordDef {
+    const char* name_ptr;  // without the leading '*'
+    std::uint16_t name_len;
+    std::uint16_t card_count;
+    std::uint32_t first_card;
+
+    std::string_view name() const noexcept { return {name_ptr, name_len}; }
+    std::span<const CardDef> cards() const noexcept { return {detail::kCards + first_card, card_count}; }
+};
+
+// The sorted table (byte order of the names; NODE, PART and HOURGLASS are not in it).
+std::span<const KeywordDef> sorted_table() noexcept;
+// The three entries kept outside the sorted table.
+const KeywordDef& node_entry() noexcept;
+const KeywordDef& part_entry() noexcept;
+const KeywordDef& hourglass_entry() noexcept;
+
+// Case-insensitive lookup, no other normalisation; nullptr when absent.
+const KeywordDef* find(std::string_view name) noexcept;
+
+// The entry's layout as a repeating Schema; nothing when find(name) fails.
+std::optional<Schema> schema(std::string_view name);
+Schema schema_of(const KeywordDef& def);
+
+// ASCII upper case, then a trailing _TITLE, then a trailing _ID removed.
+std::string canonical_base(std::string_view name);
+
+struct DefinitionRule {
+    bool exact;           // exact name, else prefix
+    const char* pattern;  // name or prefix
+    std::uint8_t card;    // card whose first field holds the defined id
+    bool multi;           // every data line defines one entity
+    EntityKind kind;
+};
+
+// The 27 definition rules, in the order they are tried.
+std::span<const DefinitionRule> definition_rules() noexcept;
+// Whether blocks of this canonical base define nothing (MAT_ADD…, MAT_CHANGE…, …_ADD_…).
+bool excluded_from_definitions(std::string_view base) noexcept;
+// The first rule matching a canonical base, after the exclusions; nullptr when none.
+const DefinitionRule* definition_rule_for(std::string_view base) noexcept;
+
+}  // namespace tarvex::keywords
