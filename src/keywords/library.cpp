@@ -85,13 +85,13 @@ Schema schema_of(const KeywordDef& def) {
         Card card;
         card.reserve(c.count);
         for (const FieldDef& f : c.fields()) {
-            FieldSpec spec;
-            spec.name = f.name;
-            spec.refers = f.refers;
-            spec.width = f.width;
-            spec.count = 1;
-            spec.ty = f.ty;
-            card.push_back(std::move(spec));
+            FieldSpec fs;
+            fs.name = f.name;
+            fs.refers = f.refers;
+            fs.width = f.width;
+            fs.count = 1;
+            fs.ty = f.ty;
+            card.push_back(std::move(fs));
         }
         s.cards.push_back(std::move(card));
     }

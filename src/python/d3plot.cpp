@@ -233,14 +233,14 @@ nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle st
     const d3::D3plot& d = *nb::inst_ptr<d3::D3plot>(self);
     const d3::StateBlock b = to_block(which);
     auto sel = unwrap_d3(d.resolve_states(states_arg(states, d.num_states())));
-    auto spec = d.control().block_spec(b);
+    auto layout = d.control().block_spec(b);
     if (auto v = d.view(b, sel)) {
         const std::int64_t strides[3] = {static_cast<std::int64_t>(v->stride_bytes / 4),
-                                         static_cast<std::int64_t>(spec->values), 1};
-        return nb::cast(readonly_view<float>(v->data, {sel.size(), spec->count, spec->values}, self, strides));
+                                         static_cast<std::int64_t>(layout->values), 1};
+        return nb::cast(readonly_view<float>(v->data, {sel.size(), layout->count, layout->values}, self, strides));
     }
-    if (!spec) raise(Error::key(std::string("block ") + d3::state_block_name(b) + " is not present in this d3plot"));
-    const std::size_t total = sel.size() * spec->count * spec->values;
+    if (!layout) raise(Error::key(std::string("block ") + d3::state_block_name(b) + " is not present in this d3plot"));
+    const std::size_t total = sel.size() * layout->count * layout->values;
     if (d.control().word_size == 4) {
         ArrayBuffer<float> out(total);
         unwrap_d3(d.copy_block(*spec, sel, out.data));
