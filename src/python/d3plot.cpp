@@ -243,12 +243,12 @@ nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle st
     const std::size_t total = sel.size() * layout->count * layout->values;
     if (d.control().word_size == 4) {
         ArrayBuffer<float> out(total);
-        unwrap_d3(d.copy_block(*spec, sel, out.data));
-        return out.to_numpy({sel.size(), spec->count, spec->values});
+        unwrap_d3(d.copy_block(*layout, sel, out.data));
+        return out.to_numpy({sel.size(), layout->count, layout->values});
     }
     ArrayBuffer<double> out(total);
-    unwrap_d3(d.copy_block(*spec, sel, out.data));
-    return out.to_numpy({sel.size(), spec->count, spec->values});
+    unwrap_d3(d.copy_block(*layout, sel, out.data));
+    return out.to_numpy({sel.size(), layout->count, layout->values});
 }
 
 nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const SegStates& states) {
@@ -277,18 +277,18 @@ nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const Seg
             sel_arg = std::get<std::vector<std::int64_t>>(*states);
     }
     auto sel = unwrap_d3(d.resolve_states(sel_arg));
-    auto spec = c.block_spec(d3::StateBlock::Shell);
-    if (!spec) raise(Error::key("no interface segment data in this file"));
+    auto layout = c.block_spec(d3::StateBlock::Shell);
+    if (!layout) raise(Error::key("no interface segment data in this file"));
     // Widths come from the file: a field reaching past the values of a
     // segment is not there.
-    if (offset > spec->values || width > spec->values - offset) raise(absent);
-    const std::size_t n = sel.size(), segs = spec->count, vals = spec->values;
+    if (offset > layout->values || width > layout->values - offset) raise(absent);
+    const std::size_t n = sel.size(), segs = layout->count, vals = layout->values;
     std::vector<float> raw(n * segs * vals);
     if (c.word_size == 4) {
-        unwrap_d3(d.copy_block(*spec, sel, raw.data()));
+        unwrap_d3(d.copy_block(*layout, sel, raw.data()));
     } else {
         std::vector<double> wide(raw.size());
-        unwrap_d3(d.copy_block(*spec, sel, wide.data()));
+        unwrap_d3(d.copy_block(*layout, sel, wide.data()));
         for (std::size_t i = 0; i < wide.size(); ++i) raw[i] = static_cast<float>(wide[i]);
     }
     std::vector<float> out(n * segs * width);
@@ -454,9 +454,9 @@ void bind_d3plot(nb::module_& m) {
         .def(
             "block_layout",
             [](const d3::D3plot& d, const StateBlockV& b) -> std::optional<std::tuple<std::uint64_t, std::uint64_t>> {
-                auto spec = d.control().block_spec(to_block(b));
-                if (!spec) return std::nullopt;
-                return std::make_tuple(spec->count, spec->values);
+                auto layout = d.control().block_spec(to_block(b));
+                if (!layout) return std::nullopt;
+                return std::make_tuple(layout->count, layout->values);
             },
             nb::arg("block"), "(count, values per entity) of a block, or None when the block is absent.")
         .def("block", &d3plot_block, nb::arg("block"), nb::arg("states") = nb::none(),
