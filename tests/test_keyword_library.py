@@ -28,7 +28,7 @@ def layout(columns: dict):
     return out
 
 
-def spec(text: str):
+def expected_columns(text: str):
     """'A:i B:f' -> [(A, 'i'), (B, 'f')]."""
     return [tuple(tok.rsplit(":", 1)) for tok in text.split()]
 
@@ -72,12 +72,12 @@ TELLING = {
 
 @pytest.mark.parametrize("name", sorted(TELLING))
 def test_telling_entries(write, name):
-    assert layout(kf(write).parse_builtin(name)) == spec(TELLING[name])
+    assert layout(kf(write).parse_builtin(name)) == expected_columns(TELLING[name])
 
 
 def test_contact_surface_layout(write):
     cols = layout(kf(write).parse_builtin("CONTACT_AUTOMATIC_SINGLE_SURFACE"))
-    assert cols[:8] == spec("SURFA:i SURFB:i SURFATYP:i SURFBTYP:i SABOXID:i SBBOXID:i SAPR:i SBPR:i")
+    assert cols[:8] == expected_columns("SURFA:i SURFB:i SURFATYP:i SURFBTYP:i SABOXID:i SBBOXID:i SAPR:i SBPR:i")
     assert len(cols) == 24
     assert {kind for _, kind in cols[8:]} <= {"i", "f"}
 

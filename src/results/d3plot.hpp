@@ -207,7 +207,7 @@ public:
     // Copy the block of the selected states into `out` (n * count * values
     // elements of the word size: float for 4, double for 8).  The block must
     // be present.
-    D3Status copy_block(const BlockSpec& spec, const std::vector<std::size_t>& sel, void* out) const;
+    D3Status copy_block(const BlockSpec& layout, const std::vector<std::size_t>& sel, void* out) const;
 
 private:
     std::vector<SourcePtr> files_;

@@ -455,9 +455,9 @@ D3Result<D3plotEditor> D3plotEditor::load(const std::string& path) {
 
 D3Status D3plotEditor::set_block(StateBlock b, std::uint64_t state, const std::vector<float>& data) {
     const Control& c = layout_.control;
-    auto spec = c.block_spec(b);
-    if (!spec) return D3plotError::msg("block not present in this d3plot");
-    const std::uint64_t want = spec->count * spec->values;
+    auto layout = c.block_spec(b);
+    if (!layout) return D3plotError::msg("block not present in this d3plot");
+    const std::uint64_t want = layout->count * layout->values;
     if (data.size() != want)
         return D3plotError::msg("data length " + std::to_string(data.size()) + " != count*vars (" +
                                 std::to_string(want) + ")");
@@ -466,7 +466,7 @@ D3Status D3plotEditor::set_block(StateBlock b, std::uint64_t state, const std::v
                                 std::to_string(num_states()) + ")");
     const StateRef& s = layout_.states[state];
     std::string& f = contents_[s.file];
-    const std::uint64_t at = s.offset + spec->start_word * 4;
+    const std::uint64_t at = s.offset + layout->start_word * 4;
     if (at > f.size() || want > (f.size() - at) / 4) return D3plotError::msg("block extent past end of file");
     if (want) std::memcpy(f.data() + at, data.data(), want * 4);
     return Done{};
