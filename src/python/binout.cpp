@@ -380,9 +380,11 @@ results::Data pyany_to_data(nb::handle v) {
         d.bytes.assign(s.begin(), s.end());
         return d;
     }
+    const char* msg = "expected a 1-D numpy array, a list of numbers, or a str";
     if (is_ndarray(v)) {
         nb::object dtype = nb::borrow(v).attr("dtype");
         std::string kind = nb::cast<std::string>(dtype.attr("kind"));
+        if (kind == "c") raise(Error::type(msg));  // would silently drop the imaginary parts
         auto size = nb::cast<std::size_t>(dtype.attr("itemsize"));
         int variant = -1;
         const char* native = nullptr;
@@ -408,7 +410,6 @@ results::Data pyany_to_data(nb::handle v) {
             return d;
         }
     }
-    const char* msg = "expected a 1-D numpy array, a list of numbers, or a str";
     if (PyBytes_Check(v.ptr()) || !PySequence_Check(v.ptr())) raise(Error::type(msg));
     PyObject* fast = PySequence_Fast(v.ptr(), "");
     if (!fast) {
