@@ -44,17 +44,48 @@ std::string trimmed(const std::string& s) {
     return std::string(text::trim_unicode(v));
 }
 
-// The leaf [branch, dir, var] below an already resolved branch node.
-LsdaResult<const SymNode*> state_leaf(const SymNode& branch, const std::string& dir, const std::string& var) {
-    const SymNode* d = branch.child(dir);
-    if (!d) return LsdaError::symbol_not_found(dir);
-    if (d->is_leaf) return LsdaError::symbol_not_found(var);
-    const SymNode* v = d->child(var);
-    if (!v) return LsdaError::symbol_not_found(var);
+// The leaf [branch, dir, var] below an already resolved state directory.
+LsdaResult<const SymNode*> state_leaf(const SymNode& dir, std::string_view var) {
+    const SymNode* v = dir.is_leaf ? nullptr : dir.child(var);
+    if (!v) return LsdaError::symbol_not_found(std::string(var));
     return v;
 }
 
+// The child of that name, trying position `hint` first (updated on a hit
+// elsewhere): the state directories of a branch usually list the same names.
+const SymNode* child_hinted(const SymNode& dir, std::string_view name, std::size_t& hint) {
+    if (dir.is_leaf) return nullptr;
+    if (hint < dir.names.size() && dir.names[hint] == name) return &dir.children[hint];
+    const SymNode* c = dir.child(name);
+    if (c) hint = static_cast<std::size_t>(c - dir.children.data());
+    return c;
+}
+
 }  // namespace
+
+// How many states ahead the gathers prefetch.
+constexpr std::size_t kAhead = 8;
+
+// A hint to load element j of a leaf soon (never faults, whatever the address).
+void Binout::prefetch_element(const SymNode& n, std::uint64_t j) const noexcept {
+    if (n.is_dir() || n.file >= disk_.size()) return;
+    const Diskfile& d = disk_[n.file];
+    std::uintptr_t at = reinterpret_cast<std::uintptr_t>(d.data) + n.offset + d.data_head + n.name_len +
+                        j * type_width(n.type_code);
+    __builtin_prefetch(reinterpret_cast<const void*>(at));
+}
+
+// A state's time: the first element of its "time" dataset as a double, as a
+// read converted to doubles gives it (the whole dataset must lie in the file;
+// link data has no values); 0.0 otherwise.
+double Binout::time_value(const SymNode* t) const noexcept {
+    if (!t || t->count == 0 || t->type_code == kLink) return 0.0;
+    auto where = leaf_data(disk_, *t);
+    if (!where) return 0.0;
+    double v = 0.0;
+    decode_f64(where->begin, 1, t->type_code, where->file->little, &v);
+    return v;
+}
 
 bool is_state_dir(std::string_view name) noexcept {
     if (name.size() < 2 || name[0] != 'd') return false;
@@ -126,6 +157,17 @@ std::vector<LsdaResult<ReadResult>> Binout::read_many(const std::vector<SymPath>
     return out;
 }
 
+LsdaResult<std::vector<const SymNode*>> Binout::state_nodes(const std::string& branch) const {
+    auto node = resolve({branch});
+    if (!node) return std::move(node).error();
+    const SymNode& b = **node;
+    std::vector<const SymNode*> out;
+    for (std::size_t i = 0; i < b.names.size(); ++i)
+        if (is_state_dir(b.names[i])) out.push_back(&b.children[i]);
+    if (out.empty()) return LsdaError::symbol_not_found("no state directories under " + branch);
+    return out;
+}
+
 LsdaResult<std::vector<std::string>> Binout::state_dirs(const std::string& branch) const {
     auto node = resolve({branch});
     if (!node) return std::move(node).error();
@@ -133,34 +175,45 @@ LsdaResult<std::vector<std::string>> Binout::state_dirs(const std::string& branc
     for (const auto& n : (*node)->names)
         if (is_state_dir(n)) dirs.push_back(n);
     if (dirs.empty()) return LsdaError::symbol_not_found("no state directories under " + branch);
-    std::sort(dirs.begin(), dirs.end());
-    return dirs;
+    return dirs;  // already in byte-wise order
 }
 
-std::vector<double> Binout::state_times(const std::string& branch, const std::vector<std::string>& dirs) const {
-    std::vector<double> times(dirs.size(), 0.0);
-    const SymNode* b = root_.child(branch);
-    if (!b || b->is_leaf) return times;
-    pool::parallel_for(0, dirs.size(), 0, [&](std::size_t lo, std::size_t hi) {
+std::vector<double> Binout::times_of(const std::vector<const SymNode*>& states) const {
+    const std::size_t T = states.size();
+    std::vector<double> times(T, 0.0);
+    std::vector<const SymNode*> leaves(T, nullptr);
+    const std::size_t grain = std::max<std::size_t>(pool::default_grain(T), 1024);
+    pool::parallel_for(0, T, grain, [&](std::size_t lo, std::size_t hi) {
+        std::size_t hint = 0;
         for (std::size_t i = lo; i < hi; ++i) {
-            auto leaf = state_leaf(*b, dirs[i], "time");
-            if (!leaf || (*leaf)->is_dir() || (*leaf)->count == 0) continue;
-            const SymNode& t = **leaf;
-            // As a read converted to doubles: the whole dataset must lie in
-            // the file, link data has no values.
-            auto where = leaf_data(disk_, t);
-            if (!where || t.type_code == kLink) continue;
-            decode_f64(where->begin, 1, t.type_code, where->file->little, &times[i]);
+            const SymNode* t = child_hinted(*states[i], "time", hint);
+            if (t && !t->is_dir() && t->count != 0) leaves[i] = t;
+        }
+        for (std::size_t i = lo; i < hi && i < lo + kAhead; ++i)
+            if (leaves[i]) prefetch_element(*leaves[i], 0);
+        for (std::size_t i = lo; i < hi; ++i) {
+            if (i + kAhead < hi && leaves[i + kAhead]) prefetch_element(*leaves[i + kAhead], 0);
+            times[i] = time_value(leaves[i]);
         }
     });
     return times;
 }
 
+std::vector<double> Binout::state_times(const std::string& branch, const std::vector<std::string>& dirs) const {
+    const SymNode* b = root_.child(branch);
+    std::vector<const SymNode*> states(dirs.size(), nullptr);
+    static const SymNode kEmpty;
+    for (std::size_t i = 0; i < dirs.size(); ++i) {
+        const SymNode* d = b && !b->is_leaf ? b->child(dirs[i]) : nullptr;
+        states[i] = d ? d : &kEmpty;
+    }
+    return times_of(states);
+}
+
 LsdaResult<StateValues> Binout::read_states(const std::string& branch, const std::string& var) const {
-    auto dirs = state_dirs(branch);
-    if (!dirs) return std::move(dirs).error();
-    const SymNode& b = **resolve({branch});
-    const std::size_t T = dirs->size();
+    auto states = state_nodes(branch);
+    if (!states) return std::move(states).error();
+    const std::size_t T = states->size();
 
     // Locate every state's data first (cheap), then decode all of them in
     // parallel straight into one buffer.
@@ -173,10 +226,11 @@ LsdaResult<StateValues> Binout::read_states(const std::string& branch, const std
     };
     std::vector<Piece> pieces(T);
     std::uint64_t total = 0;
+    std::size_t hint = 0;
     for (std::size_t i = 0; i < T; ++i) {
-        auto leaf = state_leaf(b, (*dirs)[i], var);
-        if (!leaf) return std::move(leaf).error();
-        const SymNode& n = **leaf;
+        const SymNode* leaf = child_hinted(*(*states)[i], var, hint);
+        if (!leaf) return LsdaError::symbol_not_found(var);
+        const SymNode& n = *leaf;
         Piece& p = pieces[i];
         p.at = total;
         if (n.is_dir()) continue;  // a directory has no values
@@ -208,7 +262,7 @@ LsdaResult<StateValues> Binout::read_states(const std::string& branch, const std
             if (p.count) decode_f64(p.begin, p.count, p.code, p.little, dst + p.at);
         }
     });
-    out.times = state_times(branch, *dirs);
+    out.times = times_of(*states);
     auto ids_r = ids(branch);
     if (ids_r) out.ids = std::move(*ids_r);
     return out;
@@ -216,38 +270,59 @@ LsdaResult<StateValues> Binout::read_states(const std::string& branch, const std
 
 LsdaResult<StateColumns> Binout::read_columns(const std::string& branch, const std::string& var,
                                               const std::vector<std::uint64_t>& columns) const {
-    auto dirs = state_dirs(branch);
-    if (!dirs) return std::move(dirs).error();
-    const SymNode& b = **resolve({branch});
-    const std::size_t T = dirs->size(), k = columns.size();
+    auto states = state_nodes(branch);
+    if (!states) return std::move(states).error();
+    const std::size_t T = states->size(), k = columns.size();
     StateColumns out;
     out.n_states = T;
     out.n_columns = k;
-    out.values.assign(T * k, 0.0);
-    std::vector<std::optional<LsdaError>> errors(T);
-    pool::parallel_for(0, T, 0, [&](std::size_t lo, std::size_t hi) {
+    std::size_t cells;
+    if (__builtin_mul_overflow(T, k, &cells)) return LsdaError::conversion("too many columns selected");
+    out.values.assign(cells, 0.0);
+    out.times.assign(T, 0.0);
+    // One pass per piece of states: find the leaves, then gather the values
+    // and the state time with the elements of a later state prefetched (the
+    // values are scattered over the whole file, one or two pages per state,
+    // so the reads are bound by memory latency).  Pieces are large: the work
+    // per state is tiny.
+    std::vector<unsigned char> found(T, 0);
+    const std::size_t grain = std::max<std::size_t>(pool::default_grain(T), 1024);
+    pool::parallel_for(0, T, grain, [&](std::size_t lo, std::size_t hi) {
+        std::vector<ElementView> vals(hi - lo);
+        std::vector<const SymNode*> times(hi - lo, nullptr);
+        std::size_t hint_v = 0, hint_t = 0;  // states usually share one layout
         for (std::size_t i = lo; i < hi; ++i) {
-            auto leaf = state_leaf(b, (*dirs)[i], var);
-            if (!leaf) {
-                errors[i] = std::move(leaf).error();
-                continue;
+            const SymNode& dir = *(*states)[i];
+            if (const SymNode* leaf = child_hinted(dir, var, hint_v);
+                leaf && !leaf->is_dir() && leaf->file < disk_.size()) {
+                found[i] = 1;
+                vals[i - lo] = element_view(disk_, *leaf);
             }
-            const SymNode& n = **leaf;
-            if (n.is_dir()) {
-                errors[i] = LsdaError::conversion("expected a dataset, got a directory");
-                continue;
-            }
-            if (n.file >= disk_.size()) {
-                errors[i] = LsdaError::symbol_not_found("file index out of bounds");
-                continue;
-            }
-            double* row = out.values.data() + i * k;
-            for (std::size_t j = 0; j < k; ++j) row[j] = leaf_element(disk_, n, columns[j]);
+            if (const SymNode* t = child_hinted(dir, "time", hint_t); t && !t->is_dir()) times[i - lo] = t;
+        }
+        auto prefetch = [&](std::size_t r) {
+            const ElementView& v = vals[r];
+            if (v.avail)
+                for (std::size_t j = 0; j < k; ++j)
+                    __builtin_prefetch(v.base + std::min<std::uint64_t>(columns[j], v.avail - 1) * v.width);
+            if (times[r]) prefetch_element(*times[r], 0);
+        };
+        const std::size_t n = hi - lo;
+        for (std::size_t r = 0; r < n && r < kAhead; ++r) prefetch(r);
+        for (std::size_t r = 0; r < n; ++r) {
+            if (r + kAhead < n) prefetch(r + kAhead);
+            gather_f64(vals[r], columns.data(), k, out.values.data() + (lo + r) * k);
+            out.times[lo + r] = time_value(times[r]);
         }
     });
-    for (auto& e : errors)
-        if (e) return std::move(*e);
-    out.times = state_times(branch, *dirs);
+    // The first failing state, in state order.
+    for (std::size_t i = 0; i < T; ++i) {
+        if (found[i]) continue;
+        auto leaf = state_leaf(*(*states)[i], var);
+        if (!leaf) return std::move(leaf).error();
+        if ((*leaf)->is_dir()) return LsdaError::conversion("expected a dataset, got a directory");
+        return LsdaError::symbol_not_found("file index out of bounds");
+    }
     return out;
 }
 

@@ -64,6 +64,13 @@ public:
     LsdaResult<std::string> title(const std::string& branch) const;
 
 private:
+    // The state directories of a branch in name order (the tree's children
+    // are already sorted byte-wise).
+    LsdaResult<std::vector<const SymNode*>> state_nodes(const std::string& branch) const;
+    std::vector<double> times_of(const std::vector<const SymNode*>& states) const;
+    void prefetch_element(const SymNode& leaf, std::uint64_t j) const noexcept;
+    double time_value(const SymNode* time_leaf) const noexcept;
+
     SymNode root_;
     std::vector<std::string> names_;
     std::vector<Diskfile> disk_;

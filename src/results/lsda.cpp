@@ -233,6 +233,13 @@ void decode_as(const unsigned char* p, std::uint64_t count, bool little, double*
     for (std::uint64_t i = 0; i < count; ++i) out[i] = static_cast<double>(load<T>(p + i * sizeof(T), little));
 }
 
+template <class T>
+void gather_as(const unsigned char* base, std::uint64_t avail, bool little, const std::uint64_t* cols, std::size_t k,
+               double* out) noexcept {
+    for (std::size_t j = 0; j < k; ++j)
+        out[j] = cols[j] < avail ? static_cast<double>(load<T>(base + cols[j] * sizeof(T), little)) : 0.0;
+}
+
 }  // namespace
 
 LsdaResult<std::vector<Diskfile>> open_read_family(const std::vector<std::string>& paths) {
@@ -339,19 +346,46 @@ void decode_f64(const unsigned char* p, std::uint64_t count, std::uint8_t code, 
     }
 }
 
-double leaf_element(const std::vector<Diskfile>& files, const SymNode& leaf, std::uint64_t j) noexcept {
-    if (leaf.is_dir() || leaf.file >= files.size()) return 0.0;
-    if (leaf.type_code < 1 || leaf.type_code > 10 || j >= leaf.count) return 0.0;
+}  // namespace tarvex::results
+
+namespace tarvex::results {
+
+ElementView element_view(const std::vector<Diskfile>& files, const SymNode& leaf) noexcept {
+    ElementView v;
+    if (leaf.is_dir() || leaf.file >= files.size() || leaf.type_code < 1 || leaf.type_code > 10) return v;
     const Diskfile& d = files[leaf.file];
-    const std::uint64_t w = type_width(leaf.type_code);
-    std::uint64_t at, end, skip;
-    if (__builtin_mul_overflow(j, w, &skip) || __builtin_add_overflow(leaf.offset, d.data_head, &at) ||
-        __builtin_add_overflow(at, leaf.name_len, &at) || __builtin_add_overflow(at, skip, &at) ||
-        __builtin_add_overflow(at, w, &end) || end > d.len)
-        return 0.0;
-    double v = 0.0;
-    decode_f64(d.data + at, 1, leaf.type_code, d.little, &v);
+    std::uint64_t at;
+    if (__builtin_add_overflow(leaf.offset, d.data_head, &at) || __builtin_add_overflow(at, leaf.name_len, &at) ||
+        at > d.len)
+        return v;
+    v.code = leaf.type_code;
+    v.width = type_width(leaf.type_code);
+    v.avail = std::min<std::uint64_t>(leaf.count, (d.len - at) / v.width);
+    v.base = d.data + at;
+    v.little = d.little;
     return v;
+}
+
+void gather_f64(const ElementView& v, const std::uint64_t* cols, std::size_t k, double* out) noexcept {
+    if (v.avail == 0) {
+        for (std::size_t j = 0; j < k; ++j) out[j] = 0.0;
+        return;
+    }
+    const unsigned char* base = v.base;
+    const std::uint64_t avail = v.avail;
+    const bool little = v.little;
+    switch (v.code) {
+        case kI8: gather_as<std::int8_t>(base, avail, little, cols, k, out); break;
+        case kI16: gather_as<std::int16_t>(base, avail, little, cols, k, out); break;
+        case kI32: gather_as<std::int32_t>(base, avail, little, cols, k, out); break;
+        case kI64: gather_as<std::int64_t>(base, avail, little, cols, k, out); break;
+        case kU8: gather_as<std::uint8_t>(base, avail, little, cols, k, out); break;
+        case kU16: gather_as<std::uint16_t>(base, avail, little, cols, k, out); break;
+        case kU32: gather_as<std::uint32_t>(base, avail, little, cols, k, out); break;
+        case kU64: gather_as<std::uint64_t>(base, avail, little, cols, k, out); break;
+        case kF32: gather_as<float>(base, avail, little, cols, k, out); break;
+        default: gather_as<double>(base, avail, little, cols, k, out); break;
+    }
 }
 
 }  // namespace tarvex::results

@@ -31,9 +31,20 @@ LsdaResult<LeafData> leaf_data(const std::vector<Diskfile>& files, const SymNode
 // Decode a dataset leaf (or list a directory) into a ReadResult.
 LsdaResult<ReadResult> read_node(const std::vector<Diskfile>& files, const SymNode& node);
 
-// Element j of a leaf as a double, straight from the mapping: 0.0 when j is
-// beyond the count or the file, or the type code is not 1..10.
-double leaf_element(const std::vector<Diskfile>& files, const SymNode& leaf, std::uint64_t j) noexcept;
+// The readable elements of a leaf, for picking single elements: `avail` is
+// the number of elements that exist and lie inside the file (0 for a type
+// code outside 1..10, a directory or a bad file index).
+struct ElementView {
+    const unsigned char* base = nullptr;
+    std::uint64_t avail = 0;
+    std::uint8_t code = 0;
+    unsigned width = 1;
+    bool little = true;
+};
+ElementView element_view(const std::vector<Diskfile>& files, const SymNode& leaf) noexcept;
+
+// Elements `cols[0..k)` as doubles into `out`; 0.0 for a column beyond `avail`.
+void gather_f64(const ElementView& v, const std::uint64_t* cols, std::size_t k, double* out) noexcept;
 
 // Decode `count` elements of type `code` at `p` as doubles into `out`.
 void decode_f64(const unsigned char* p, std::uint64_t count, std::uint8_t code, bool little, double* out) noexcept;
