@@ -1,6 +1,7 @@
 """Binout reader: opening patterns and families, plain reads, per-state
 aggregation, selectors, metadata, and the real binout of the shared test data."""
 
+import posixpath
 from pathlib import Path
 
 import numpy as np
@@ -359,3 +360,58 @@ def test_real_binout_against_numpy_and_lasso(tmp_path):
     assert np.abs(full[:, col]).sum() > 0
     sel = b.read("swforc", "length", id=int(b.ids("swforc")[col]))
     np.testing.assert_array_equal(sel, full[:, col])
+
+
+def test_concurrent_reads_agree(tmp_path):
+    from concurrent.futures import ThreadPoolExecutor
+
+    b = open_bytes(tmp_path, nodout_tree(T=40, M=4))
+    want = b.read_states("nodout", "x_acceleration")["values"]
+    sel = b.read("nodout", "x_acceleration", ids=[1000002, 1000003])
+    with ThreadPoolExecutor(4) as ex:
+        futs = [ex.submit(lambda i=i: (b.read_states("nodout", "x_acceleration")["values"] if i % 2 else
+                                       b.read("nodout", "x_acceleration", ids=[1000002, 1000003]))) for i in range(40)]
+        for i, f in enumerate(futs):
+            np.testing.assert_array_equal(f.result(), want if i % 2 else sel)
+
+
+def numpy_index(data):
+    """An independent reading of a little-endian 8/8-byte LSDA file: follows the
+    symbol-table chain and maps (directory, name) to (type, offset, count,
+    name length) of its DATA record."""
+    u = lambda a: int.from_bytes(data[a:a + 8], "little")
+    index, off, cwd = {}, u(17), "/"
+    while off:
+        at = off + 9
+        while data[at + 8] in (2, 4):
+            L = u(at)
+            payload = data[at + 9: at + L]
+            if data[at + 8] == 2:
+                cwd = posixpath.normpath(posixpath.join(cwd, payload.decode()))
+            else:
+                name = payload[:-17]
+                index[(cwd, name.decode())] = (payload[-17], u(at + L - 16), u(at + L - 8), len(name))
+            at += L
+        off = u(at + 9)
+    return index
+
+
+@real
+def test_real_binout_against_plain_numpy():
+    data = REAL.read_bytes()
+    index = numpy_index(data)
+    dtypes = {1: np.int8, 3: np.int32, 4: np.int64, 9: np.float32, 10: np.float64}
+
+    def raw(d, name):
+        code, off, count, nlen = index[(d, name)]
+        return np.frombuffer(data, dtypes[code], count, off + 11 + nlen)
+
+    b = Binout(str(REAL))
+    np.testing.assert_array_equal(b.ids("swforc"), raw("/swforc/metadata", "ids"))
+    states = sorted(d for d, n in index if n == "axial")
+    assert len(states) == b.read_states("swforc", "axial")["n_steps"]
+    for var in ["axial", "length"]:
+        agg = b.read("swforc", var)
+        for t in [0, len(states) // 2, len(states) - 1]:
+            np.testing.assert_array_equal(agg[t], raw(states[t], var))
+    np.testing.assert_array_equal(b.read("swforc", "time"), [raw(s, "time")[0] for s in states])

@@ -207,3 +207,14 @@ def test_real_binout_round_trip(tmp_path):
         return sum(walk(path + [n]) for n in node)
 
     assert walk([]) > 1000
+
+
+def test_deep_tree_round_trip(tmp_path):
+    path = ["d"] * 999 + ["x"]
+    e = BinoutEditor()
+    e.set(path, np.array([3], np.int8))
+    p = tmp_path / "deep"
+    e.write(str(p))
+    again = BinoutEditor(str(p))
+    assert again.get(path).tolist() == [3]
+    assert Binout(str(p)).read(path).tolist() == [3]

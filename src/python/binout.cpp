@@ -538,19 +538,19 @@ void bind_binout(nb::module_& m) {
                 SymPath p = arg_path(path, "path");
                 return str_list(lsda_unwrap(read_nogil(self.b, p)).keys());
             },
-            nb::arg("path") = nb::list(), nb::sig("def channels(self, path: Sequence[str] = []) -> list[str]"),
+            nb::arg("path") = nb::list(), nb::sig("def channels(self, path: collections.abc.Sequence[str] = []) -> list[str]"),
             "Child names of the directory at path (sorted); [] for a dataset.")
         .def("read", &py_read, nb::arg("path"), nb::arg("id") = nb::none(), nb::arg("ids") = nb::none(),
              nb::arg("name") = nb::none(), nb::arg("names") = nb::none(),
-             nb::sig("def read(self, *path: str | Sequence[str], id: int | None = None, "
-                     "ids: Sequence[int] | None = None, name: str | None = None, "
-                     "names: Sequence[str] | None = None) -> object"),
+             nb::sig("def read(self, *path: str | collections.abc.Sequence[str], id: int | None = None, "
+                     "ids: collections.abc.Sequence[int] | None = None, name: str | None = None, "
+                     "names: collections.abc.Sequence[str] | None = None) -> object"),
              kReadDoc)
         .def("read_states", &py_read_states, nb::arg("branch"), nb::arg("var"), nb::arg("id") = nb::none(),
              nb::arg("ids") = nb::none(), nb::arg("name") = nb::none(), nb::arg("names") = nb::none(),
              nb::sig("def read_states(self, branch: str, var: str, id: int | None = None, "
-                     "ids: Sequence[int] | None = None, name: str | None = None, "
-                     "names: Sequence[str] | None = None) -> dict[str, object]"),
+                     "ids: collections.abc.Sequence[int] | None = None, name: str | None = None, "
+                     "names: collections.abc.Sequence[str] | None = None) -> dict[str, object]"),
              "Aggregate var over the branch's state directories.  Without a selector: {\"time\": [T], "
              "\"values\": [T, M], \"ids\", \"n_steps\": T, \"n_channels\": M}.  With id, ids, name or names: "
              "{\"time\", \"values\" ([T] for id/name, [T, k] otherwise), \"ids\": the selected columns' ids}.")
@@ -587,7 +587,7 @@ void bind_binout(nb::module_& m) {
                 d["channel"] = nb::str(p.back().data(), p.back().size());
                 return d;
             },
-            nb::arg("path"), nb::sig("def read_time_series(self, path: Sequence[str]) -> dict[str, object]"),
+            nb::arg("path"), nb::sig("def read_time_series(self, path: collections.abc.Sequence[str]) -> dict[str, object]"),
             "A dataset as float64 values with the sibling \"time\" dataset (0, 1, ... n-1 when there is none): "
             "{\"time\", \"values\", \"channel\"}.")
         .def(
@@ -606,7 +606,7 @@ void bind_binout(nb::module_& m) {
                 }
                 return arr(lsda_unwrap(std::move(r)));
             },
-            nb::arg("path"), nb::sig("def read_f64(self, path: Sequence[str]) -> numpy.ndarray"),
+            nb::arg("path"), nb::sig("def read_f64(self, path: collections.abc.Sequence[str]) -> numpy.ndarray"),
             "A dataset converted to a 1-D float64 array (a directory gives an empty array).")
         .def(
             "read_many",
@@ -624,7 +624,7 @@ void bind_binout(nb::module_& m) {
                 for (auto& r : rs) out.append(result_to_py(std::move(r).value()));
                 return out;
             },
-            nb::arg("paths"), nb::sig("def read_many(self, paths: Sequence[Sequence[str]]) -> list[object]"),
+            nb::arg("paths"), nb::sig("def read_many(self, paths: collections.abc.Sequence[collections.abc.Sequence[str]]) -> list[object]"),
             "Read many paths in parallel: a list aligned with paths (arrays of their stored dtype, or lists of "
             "names for directories).  The first failing path raises.")
         .def(
@@ -708,7 +708,7 @@ void bind_binout_editor(nb::module_& m) {
                 }
                 return out;
             },
-            nb::arg("path") = nb::list(), nb::sig("def list(self, path: Sequence[str] = []) -> list[str] | None"),
+            nb::arg("path") = nb::list(), nb::sig("def list(self, path: collections.abc.Sequence[str] = []) -> list[str] | None"),
             "Child names of the directory at path, sorted; None for a dataset or a missing path.")
         .def(
             "get",
@@ -718,7 +718,7 @@ void bind_binout_editor(nb::module_& m) {
                 if (!n || n->is_dir) return nb::none();
                 return data_to_py(n->data);
             },
-            nb::arg("path"), nb::sig("def get(self, path: Sequence[str]) -> numpy.ndarray | str | None"),
+            nb::arg("path"), nb::sig("def get(self, path: collections.abc.Sequence[str]) -> numpy.ndarray | str | None"),
             "The dataset at path as a NumPy array of its dtype (str for text); None for a directory or a "
             "missing path.")
         .def(
@@ -730,7 +730,7 @@ void bind_binout_editor(nb::module_& m) {
                 lsda_unwrap(self.e.set(p, std::move(d)));
             },
             nb::arg("path"), nb::arg("values"),
-            nb::sig("def set(self, path: Sequence[str], values: numpy.ndarray | Sequence[float] | str) -> None"),
+            nb::sig("def set(self, path: collections.abc.Sequence[str], values: numpy.ndarray | collections.abc.Sequence[float] | str) -> None"),
             "Create or replace the dataset at path (missing parent directories are created).  A NumPy array "
             "keeps its dtype (int8..uint64, float32, float64; flattened), a list of numbers becomes float64, a "
             "str is stored as text.")
@@ -740,7 +740,7 @@ void bind_binout_editor(nb::module_& m) {
                 ExclusiveClaim claim(self);
                 return self.e.remove(arg_path(path, "path"));
             },
-            nb::arg("path"), nb::sig("def remove(self, path: Sequence[str]) -> bool"),
+            nb::arg("path"), nb::sig("def remove(self, path: collections.abc.Sequence[str]) -> bool"),
             "Remove the dataset or directory (with everything below it) at path; whether a node was removed.")
         .def(
             "to_bytes",
