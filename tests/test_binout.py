@@ -415,3 +415,20 @@ def test_real_binout_against_plain_numpy():
         for t in [0, len(states) // 2, len(states) - 1]:
             np.testing.assert_array_equal(agg[t], raw(states[t], var))
     np.testing.assert_array_equal(b.read("swforc", "time"), [raw(s, "time")[0] for s in states])
+
+
+def test_aggregation_refuses_aliased_records(tmp_path):
+    # Every state names the same large record: more values than the file has bytes.
+    b = LsdaBuilder()
+    o = b.data("v", np.zeros(2000))
+    entries = []
+    for s in range(100):
+        entries += [b.cd(f"/br/d{s + 1:04d}"), b.var("v", 10, o, 2000)]
+    b.table(entries)
+    r = open_bytes(tmp_path, b.bytes())
+    with pytest.raises(RuntimeError) as e:
+        r.read_states("br", "v")
+    assert e.value.args == ("Conversion error: corrupt binout: state datasets of br/v overlap "
+                            "(more values than file bytes)",)
+    # Single datasets still read.
+    assert r.read("br", "d0001", "v").shape == (2000,)

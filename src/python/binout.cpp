@@ -410,7 +410,7 @@ results::Data pyany_to_data(nb::handle v) {
             return d;
         }
     }
-    if (PyBytes_Check(v.ptr()) || !PySequence_Check(v.ptr())) raise(Error::type(msg));
+    if (!PySequence_Check(v.ptr())) raise(Error::type(msg));
     PyObject* fast = PySequence_Fast(v.ptr(), "");
     if (!fast) {
         PyErr_Clear();
