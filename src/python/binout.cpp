@@ -287,7 +287,7 @@ nb::object py_read(PyBinout& self, nb::args args, nb::handle id, nb::handle ids,
         path = arg_path(args[0], "path");
     } else {
         for (nb::handle a : args) {
-            if (!PyUnicode_Check(a.ptr())) raise(type_error("path", "str segments"));
+            if (!PyUnicode_Check(a.ptr())) raise(Error::type("argument 'path': every segment must be str"));
             path.push_back(arg_str(a, "path"));
         }
     }

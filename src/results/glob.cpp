@@ -68,7 +68,7 @@ LsdaResult<std::vector<Token>> tokenize(const std::u32string& cs) {
     while (i < n) {
         char32_t c = cs[i];
         if (c == U'?') {
-            toks.push_back({Token::AnyChar});
+            toks.push_back(Token{Token::AnyChar, 0, {}});
             ++i;
         } else if (c == U'*') {
             std::size_t old = i;
@@ -88,11 +88,11 @@ LsdaResult<std::vector<Token>> tokenize(const std::u32string& cs) {
                 std::size_t k = toks.size();
                 bool repeat = k >= 2 && toks[k - 1].kind == Token::Sep && toks[k - 2].kind == Token::Recursive;
                 if (!repeat) {
-                    toks.push_back({Token::Recursive});
-                    if (sep) toks.push_back({Token::Sep});
+                    toks.push_back(Token{Token::Recursive, 0, {}});
+                    if (sep) toks.push_back(Token{Token::Sep, 0, {}});
                 }
             } else {
-                toks.push_back({Token::AnySeq});
+                toks.push_back(Token{Token::AnySeq, 0, {}});
             }
         } else if (c == U'[') {
             bool done = false;
@@ -115,10 +115,10 @@ LsdaResult<std::vector<Token>> tokenize(const std::u32string& cs) {
             }
             if (!done) return syntax(i, "invalid range pattern");
         } else if (c == U'/') {
-            toks.push_back({Token::Sep});
+            toks.push_back(Token{Token::Sep, 0, {}});
             ++i;
         } else {
-            toks.push_back({Token::Char, c});
+            toks.push_back(Token{Token::Char, c, {}});
             ++i;
         }
     }
