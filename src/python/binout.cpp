@@ -213,42 +213,52 @@ Selector convert_selector(Selector::Kind k, nb::handle id, nb::handle ids, nb::h
     return s;
 }
 
-// Column indices of the selected entities (by id text or legend name).
+// Column indices of the selected entities: for each wanted id (or legend
+// name) the first column whose id (or name) equals it.  Ids compare as
+// integers, which is the same as comparing their decimal texts.
 std::vector<std::uint64_t> resolve_cols(const Binout& b, const std::string& branch, const Selector& sel) {
     const bool by_id = sel.kind == Selector::Id || sel.kind == Selector::Ids;
-    std::vector<std::string> keys, wanted;
+    std::vector<std::int64_t> ids;
+    std::vector<std::string> names;
     LsdaResult<bool> status = true;
     {
         nb::gil_scoped_release nogil;
         if (by_id) {
             auto r = b.ids(branch);
-            if (r) {
-                for (auto v : *r) keys.push_back(std::to_string(v));
-            } else {
+            if (r)
+                ids = std::move(*r);
+            else
                 status = std::move(r).error();
-            }
         } else {
             auto r = b.legend(branch);
             if (r)
-                keys = std::move(*r);
+                names = std::move(*r);
             else
                 status = std::move(r).error();
         }
     }
     lsda_unwrap(std::move(status));
-    if (by_id)
-        for (auto v : sel.ids) wanted.push_back(std::to_string(v));
-    else
-        wanted = sel.names;
-    std::unordered_map<std::string, std::uint64_t> first;
-    for (std::size_t i = keys.size(); i-- > 0;) first[keys[i]] = i;
+    auto missing = [&](const std::string& key) {
+        return Error::key(std::string(by_id ? "id " : "name ") + quoted(key) + " not found in '" + branch + "'");
+    };
     std::vector<std::uint64_t> cols;
-    cols.reserve(wanted.size());
-    for (const auto& w : wanted) {
-        auto it = first.find(w);
-        if (it == first.end())
-            raise(Error::key(std::string(by_id ? "id " : "name ") + quoted(w) + " not found in '" + branch + "'"));
-        cols.push_back(it->second);
+    if (by_id) {
+        std::unordered_map<std::int64_t, std::uint64_t> first;
+        first.reserve(ids.size());
+        for (std::size_t i = ids.size(); i-- > 0;) first[ids[i]] = i;
+        for (auto v : sel.ids) {
+            auto it = first.find(v);
+            if (it == first.end()) raise(missing(std::to_string(v)));
+            cols.push_back(it->second);
+        }
+    } else {
+        std::unordered_map<std::string, std::uint64_t> first;
+        for (std::size_t i = names.size(); i-- > 0;) first[names[i]] = i;
+        for (const auto& w : sel.names) {
+            auto it = first.find(w);
+            if (it == first.end()) raise(missing(w));
+            cols.push_back(it->second);
+        }
     }
     return cols;
 }
