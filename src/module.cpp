@@ -15,8 +15,8 @@ NB_MODULE(_tarvex, m) {
     bind_parse_keyword_file(m);  //  4 parse_keyword_file
     bind_write_keyword(m);       //  5 write_keyword
 
-    // bind_binout(m);              //  6 Binout
-    // bind_parse_binout(m);        //  7 parse_binout
+    bind_binout(m);              //  6 Binout
+    bind_parse_binout(m);        //  7 parse_binout
 
     bind_d3plot(m);           //  8 D3plot
     bind_open_d3plot(m);      //  9 open_d3plot
@@ -24,7 +24,7 @@ NB_MODULE(_tarvex, m) {
     bind_d3plot_editor(m);    // 11 D3plotEditor
     bind_intfor_writer(m);    // 12 IntforWriter
 
-    // bind_binout_editor(m);       // 13 BinoutEditor
+    bind_binout_editor(m);       // 13 BinoutEditor
 
     bind_state_block(m);      // 14 StateBlock
     bind_interface_field(m);  // 15 InterfaceField

@@ -1,0 +1,780 @@
+// Python face of the binout layer: Binout, parse_binout and BinoutEditor.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "python/bindings.hpp"
+#include "python/frame.hpp"
+#include "results/binout.hpp"
+#include "results/edit.hpp"
+#include "results/error.hpp"
+#include "util/text.hpp"
+
+namespace tarvex::py {
+
+using results::Binout;
+using results::BinoutEditor;
+using results::LsdaError;
+using results::LsdaResult;
+using results::ReadResult;
+using results::ResultKind;
+using results::SymPath;
+
+namespace {
+
+// ---- LsdaError to the module's error ------------------------------------
+
+template <class T>
+T lsda_unwrap(LsdaResult<T>&& r) {
+    if (!r.ok()) raise(results::lsda_err(r.error()));
+    return std::move(r).value();
+}
+
+// ---- Arguments ------------------------------------------------------------
+
+Error type_error(const char* param, const char* want) {
+    return Error::type(std::string("argument '") + param + "' must be " + want);
+}
+
+std::string arg_str(nb::handle h, const char* param) {
+    if (!PyUnicode_Check(h.ptr())) raise(type_error(param, "str"));
+    Py_ssize_t n = 0;
+    const char* s = PyUnicode_AsUTF8AndSize(h.ptr(), &n);
+    if (!s) {
+        PyErr_Clear();
+        raise(Error::value(std::string("argument '") + param + "' is not valid UTF-8 text"));
+    }
+    return std::string(s, static_cast<std::size_t>(n));
+}
+
+// The items of a sequence argument (a bare str or bytes is refused).
+std::vector<nb::handle> seq_items(nb::handle h, const char* param, const char* want, nb::object& keep) {
+    if (PyUnicode_Check(h.ptr()) || PyBytes_Check(h.ptr()) || !PySequence_Check(h.ptr()))
+        raise(type_error(param, want));
+    PyObject* fast = PySequence_Fast(h.ptr(), "");
+    if (!fast) {
+        PyErr_Clear();
+        raise(type_error(param, want));
+    }
+    keep = nb::steal(fast);
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast);
+    PyObject** items = PySequence_Fast_ITEMS(fast);
+    return std::vector<nb::handle>(items, items + n);
+}
+
+SymPath arg_path(nb::handle h, const char* param) {
+    nb::object keep;
+    SymPath out;
+    for (nb::handle it : seq_items(h, param, "a sequence of str", keep)) {
+        if (!PyUnicode_Check(it.ptr())) raise(type_error(param, "a sequence of str"));
+        out.push_back(arg_str(it, param));
+    }
+    return out;
+}
+
+std::vector<SymPath> arg_paths(nb::handle h, const char* param) {
+    nb::object keep;
+    std::vector<SymPath> out;
+    for (nb::handle it : seq_items(h, param, "a sequence of sequences of str", keep)) {
+        if (PyUnicode_Check(it.ptr()) || PyBytes_Check(it.ptr()) || !PySequence_Check(it.ptr()))
+            raise(type_error(param, "a sequence of sequences of str"));
+        out.push_back(arg_path(it, param));
+    }
+    return out;
+}
+
+std::int64_t arg_i64(nb::handle h, const char* param) {
+    if (!PyLong_Check(h.ptr())) raise(type_error(param, "int"));
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(h.ptr(), &overflow);
+    if (overflow) raise(Error::overflow(std::string("argument '") + param + "' does not fit in a 64-bit integer"));
+    if (v == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        raise(type_error(param, "int"));
+    }
+    return v;
+}
+
+std::vector<std::int64_t> arg_i64_seq(nb::handle h, const char* param) {
+    nb::object keep;
+    std::vector<std::int64_t> out;
+    for (nb::handle it : seq_items(h, param, "a sequence of int", keep)) {
+        if (!PyLong_Check(it.ptr())) raise(type_error(param, "a sequence of int"));
+        out.push_back(arg_i64(it, param));
+    }
+    return out;
+}
+
+std::vector<std::string> arg_str_seq(nb::handle h, const char* param) { return arg_path(h, param); }
+
+// ---- Results --------------------------------------------------------------
+
+nb::list str_list(const std::vector<std::string>& v) {
+    nb::list out;
+    for (const auto& s : v) out.append(nb::str(s.data(), s.size()));
+    return out;
+}
+
+template <class T>
+nb::object arr(std::vector<T>&& v) {
+    return nb::cast(to_numpy_1d<T>(std::move(v)));
+}
+
+nb::object result_to_py(ReadResult&& r) {
+    switch (r.kind) {
+        case ResultKind::Dir: return str_list(r.keys());
+        case ResultKind::I8: return arr(std::get<std::vector<std::int8_t>>(std::move(r.data)));
+        case ResultKind::I16: return arr(std::get<std::vector<std::int16_t>>(std::move(r.data)));
+        case ResultKind::I32: return arr(std::get<std::vector<std::int32_t>>(std::move(r.data)));
+        case ResultKind::I64: return arr(std::get<std::vector<std::int64_t>>(std::move(r.data)));
+        case ResultKind::U16: return arr(std::get<std::vector<std::uint16_t>>(std::move(r.data)));
+        case ResultKind::U32: return arr(std::get<std::vector<std::uint32_t>>(std::move(r.data)));
+        case ResultKind::U64: return arr(std::get<std::vector<std::uint64_t>>(std::move(r.data)));
+        case ResultKind::F32: return arr(std::get<std::vector<float>>(std::move(r.data)));
+        case ResultKind::F64: return arr(std::get<std::vector<double>>(std::move(r.data)));
+        case ResultKind::U8:
+        case ResultKind::Link: return arr(std::get<std::vector<std::uint8_t>>(std::move(r.data)));
+    }
+    return nb::none();
+}
+
+nb::object f64_2d(std::vector<double>&& v, std::size_t rows, std::size_t cols) {
+    return nb::cast(to_numpy<double>(std::move(v), {rows, cols}));
+}
+
+// The (T, M) table check of an aggregation.
+void check_shape(std::uint64_t T, std::uint64_t M, std::size_t n) {
+    std::uint64_t want;
+    if (__builtin_mul_overflow(T, M, &want)) raise(Error::value("ShapeError/Overflow: arithmetic overflow"));
+    if (n < want) raise(Error::value("ShapeError/OutOfBounds: out of bounds indexing"));
+    if (n > want) raise(Error::value("ShapeError/IncompatibleShape: incompatible shapes"));
+}
+
+// A text in double quotes with quotes, backslashes and control characters
+// escaped.
+std::string quoted(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\0': out += "\\0"; break;
+            default:
+                if (c < 0x20 || c == 0x7f) {
+                    char buf[16];
+                    std::snprintf(buf, sizeof buf, "\\u{%x}", c);
+                    out += buf;
+                } else {
+                    out.push_back(static_cast<char>(c));
+                }
+        }
+    }
+    return out + "\"";
+}
+
+// ---- Selectors ------------------------------------------------------------
+
+struct Selector {
+    enum Kind { None, Id, Ids, Name, Names } kind = None;
+    std::vector<std::int64_t> ids;
+    std::vector<std::string> names;
+    bool single() const { return kind == Id || kind == Name; }
+};
+
+// At most one of id, ids, name, names (checked before any conversion).
+Selector::Kind selector_kind(nb::handle id, nb::handle ids, nb::handle name, nb::handle names) {
+    int given = !id.is_none() + !ids.is_none() + !name.is_none() + !names.is_none();
+    if (given > 1) raise(Error::value("pass only one of id, ids, name, names"));
+    if (!id.is_none()) return Selector::Id;
+    if (!ids.is_none()) return Selector::Ids;
+    if (!name.is_none()) return Selector::Name;
+    if (!names.is_none()) return Selector::Names;
+    return Selector::None;
+}
+
+Selector convert_selector(Selector::Kind k, nb::handle id, nb::handle ids, nb::handle name, nb::handle names) {
+    Selector s;
+    s.kind = k;
+    switch (k) {
+        case Selector::Id: s.ids.push_back(arg_i64(id, "id")); break;
+        case Selector::Ids: s.ids = arg_i64_seq(ids, "ids"); break;
+        case Selector::Name: s.names.push_back(arg_str(name, "name")); break;
+        case Selector::Names: s.names = arg_str_seq(names, "names"); break;
+        case Selector::None: break;
+    }
+    return s;
+}
+
+// Column indices of the selected entities: for each wanted id (or legend
+// name) the first column whose id (or name) equals it.  Ids compare as
+// integers, which is the same as comparing their decimal texts.
+std::vector<std::uint64_t> resolve_cols(const Binout& b, const std::string& branch, const Selector& sel) {
+    const bool by_id = sel.kind == Selector::Id || sel.kind == Selector::Ids;
+    std::vector<std::int64_t> ids;
+    std::vector<std::string> names;
+    LsdaResult<bool> status = true;
+    {
+        nb::gil_scoped_release nogil;
+        if (by_id) {
+            auto r = b.ids(branch);
+            if (r)
+                ids = std::move(*r);
+            else
+                status = std::move(r).error();
+        } else {
+            auto r = b.legend(branch);
+            if (r)
+                names = std::move(*r);
+            else
+                status = std::move(r).error();
+        }
+    }
+    lsda_unwrap(std::move(status));
+    auto missing = [&](const std::string& key) {
+        return Error::key(std::string(by_id ? "id " : "name ") + quoted(key) + " not found in '" + branch + "'");
+    };
+    std::vector<std::uint64_t> cols;
+    if (by_id) {
+        std::unordered_map<std::int64_t, std::uint64_t> first;
+        first.reserve(ids.size());
+        for (std::size_t i = ids.size(); i-- > 0;) first[ids[i]] = i;
+        for (auto v : sel.ids) {
+            auto it = first.find(v);
+            if (it == first.end()) raise(missing(std::to_string(v)));
+            cols.push_back(it->second);
+        }
+    } else {
+        std::unordered_map<std::string, std::uint64_t> first;
+        for (std::size_t i = names.size(); i-- > 0;) first[names[i]] = i;
+        for (const auto& w : sel.names) {
+            auto it = first.find(w);
+            if (it == first.end()) raise(missing(w));
+            cols.push_back(it->second);
+        }
+    }
+    return cols;
+}
+
+results::StateColumns read_columns(const Binout& b, const std::string& branch, const std::string& var,
+                                   const std::vector<std::uint64_t>& cols) {
+    LsdaResult<results::StateColumns> r = LsdaError::conversion("");
+    {
+        nb::gil_scoped_release nogil;
+        r = b.read_columns(branch, var, cols);
+    }
+    return lsda_unwrap(std::move(r));
+}
+
+LsdaResult<ReadResult> read_nogil(const Binout& b, const SymPath& p) {
+    nb::gil_scoped_release nogil;
+    return b.read(p);
+}
+
+// ---- The Python classes ---------------------------------------------------
+
+struct PyBinout : Claimable {
+    Binout b;
+};
+
+struct PyEditor : Claimable {
+    BinoutEditor e;
+};
+
+nb::object py_read(PyBinout& self, nb::args args, nb::handle id, nb::handle ids, nb::handle name,
+                   nb::handle names) {
+    SharedClaim claim(self);
+    const Binout& b = self.b;
+    SymPath path;
+    if (args.size() == 1 && (PyList_Check(args[0].ptr()) || PyTuple_Check(args[0].ptr()))) {
+        path = arg_path(args[0], "path");
+    } else {
+        for (nb::handle a : args) {
+            if (!PyUnicode_Check(a.ptr())) raise(Error::type("argument 'path': every segment must be str"));
+            path.push_back(arg_str(a, "path"));
+        }
+    }
+    Selector::Kind k = selector_kind(id, ids, name, names);
+    if (k != Selector::None) {
+        if (path.size() != 2) raise(Error::value("read(branch, var, id=/name=...) needs a branch and a variable"));
+        Selector sel = convert_selector(k, id, ids, name, names);
+        auto cols = resolve_cols(b, path[0], sel);
+        auto sc = read_columns(b, path[0], path[1], cols);
+        if (sel.single()) return arr(std::move(sc.values));
+        return f64_2d(std::move(sc.values), sc.n_states, sc.n_columns);
+    }
+    auto r = read_nogil(b, path);
+    if (r.ok()) {
+        ReadResult res = std::move(r).value();
+        if (!res.is_dir()) return result_to_py(std::move(res));
+        for (const auto& child : std::get<0>(res.data)) {
+            if (!results::is_state_dir(child)) continue;
+            SymPath sub = path;
+            sub.push_back(child);
+            auto r2 = read_nogil(b, sub);
+            return str_list(lsda_unwrap(std::move(r2)).keys());
+        }
+        return str_list(res.keys());
+    }
+    if (path.size() != 2) raise(results::lsda_err(r.error()));
+    LsdaResult<results::StateValues> agg = LsdaError::conversion("");
+    {
+        nb::gil_scoped_release nogil;
+        agg = b.read_states(path[0], path[1]);
+    }
+    auto sv = lsda_unwrap(std::move(agg));
+    if (sv.n_channels > 1) {
+        check_shape(sv.n_states, sv.n_channels, sv.values.size());
+        return f64_2d(std::move(sv.values), sv.n_states, sv.n_channels);
+    }
+    return arr(std::move(sv.values));
+}
+
+nb::object py_read_states(PyBinout& self, nb::handle branch_h, nb::handle var_h, nb::handle id, nb::handle ids,
+                          nb::handle name, nb::handle names) {
+    SharedClaim claim(self);
+    const Binout& b = self.b;
+    std::string branch = arg_str(branch_h, "branch");
+    std::string var = arg_str(var_h, "var");
+    Selector::Kind k = selector_kind(id, ids, name, names);
+    nb::dict d;
+    if (k == Selector::None) {
+        LsdaResult<results::StateValues> agg = LsdaError::conversion("");
+        {
+            nb::gil_scoped_release nogil;
+            agg = b.read_states(branch, var);
+        }
+        auto sv = lsda_unwrap(std::move(agg));
+        check_shape(sv.n_states, sv.n_channels, sv.values.size());
+        d["time"] = arr(std::move(sv.times));
+        d["values"] = f64_2d(std::move(sv.values), sv.n_states, sv.n_channels);
+        d["ids"] = arr(std::move(sv.ids));
+        d["n_steps"] = nb::int_(sv.n_states);
+        d["n_channels"] = nb::int_(sv.n_channels);
+        return d;
+    }
+    Selector sel = convert_selector(k, id, ids, name, names);
+    auto cols = resolve_cols(b, branch, sel);
+    auto sc = read_columns(b, branch, var, cols);
+    std::vector<std::int64_t> all_ids;
+    {
+        nb::gil_scoped_release nogil;
+        auto r = b.ids(branch);
+        if (r) all_ids = std::move(*r);
+    }
+    std::vector<std::int64_t> col_ids(cols.size(), 0);
+    for (std::size_t j = 0; j < cols.size(); ++j)
+        if (cols[j] < all_ids.size()) col_ids[j] = all_ids[cols[j]];
+    d["time"] = arr(std::move(sc.times));
+    if (sel.single())
+        d["values"] = arr(std::move(sc.values));
+    else
+        d["values"] = f64_2d(std::move(sc.values), sc.n_states, sc.n_columns);
+    d["ids"] = arr(std::move(col_ids));
+    return d;
+}
+
+// A Python value as a dataset.
+results::Data pyany_to_data(nb::handle v) {
+    results::Data d;
+    if (PyUnicode_Check(v.ptr())) {
+        std::string s = arg_str(v, "values");
+        d.variant = 10;
+        d.bytes.assign(s.begin(), s.end());
+        return d;
+    }
+    const char* msg = "expected a 1-D numpy array, a list of numbers, or a str";
+    if (is_ndarray(v)) {
+        nb::object dtype = nb::borrow(v).attr("dtype");
+        std::string kind = nb::cast<std::string>(dtype.attr("kind"));
+        if (kind == "c") raise(Error::type(msg));  // would silently drop the imaginary parts
+        auto size = nb::cast<std::size_t>(dtype.attr("itemsize"));
+        int variant = -1;
+        const char* native = nullptr;
+        if (kind == "f" && size == 8) variant = 9, native = "<f8";
+        else if (kind == "f" && size == 4) variant = 8, native = "<f4";
+        else if (kind == "i" && size == 8) variant = 3, native = "<i8";
+        else if (kind == "i" && size == 4) variant = 2, native = "<i4";
+        else if (kind == "i" && size == 2) variant = 1, native = "<i2";
+        else if (kind == "i" && size == 1) variant = 0, native = "i1";
+        else if (kind == "u" && size == 8) variant = 7, native = "<u8";
+        else if (kind == "u" && size == 4) variant = 6, native = "<u4";
+        else if (kind == "u" && size == 2) variant = 5, native = "<u2";
+        else if (kind == "u" && size == 1) variant = 4, native = "u1";
+        if (variant >= 0) {
+            nb::module_ np = nb::module_::import_("numpy");
+            nb::object c = np.attr("ascontiguousarray")(v, nb::arg("dtype") = native);
+            Py_buffer view;
+            if (PyObject_GetBuffer(c.ptr(), &view, PyBUF_C_CONTIGUOUS) != 0) throw nb::python_error();
+            d.variant = static_cast<std::uint8_t>(variant);
+            const auto* p = static_cast<const unsigned char*>(view.buf);
+            d.bytes.assign(p, p + view.len);
+            PyBuffer_Release(&view);
+            return d;
+        }
+    }
+    if (!PySequence_Check(v.ptr())) raise(Error::type(msg));
+    PyObject* fast = PySequence_Fast(v.ptr(), "");
+    if (!fast) {
+        PyErr_Clear();
+        raise(Error::type(msg));
+    }
+    nb::object keep = nb::steal(fast);
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast);
+    PyObject** items = PySequence_Fast_ITEMS(fast);
+    std::vector<double> vals(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        double x = PyFloat_AsDouble(items[i]);
+        if (x == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            raise(Error::type(msg));
+        }
+        vals[static_cast<std::size_t>(i)] = x;
+    }
+    d.variant = 9;
+    d.bytes.resize(vals.size() * 8);
+    if (!vals.empty()) std::memcpy(d.bytes.data(), vals.data(), d.bytes.size());
+    return d;
+}
+
+template <class T>
+nb::object data_arr(const results::Data& d) {
+    std::vector<T> v(d.bytes.size() / sizeof(T));
+    if (!v.empty()) std::memcpy(v.data(), d.bytes.data(), v.size() * sizeof(T));
+    return arr(std::move(v));
+}
+
+nb::object data_to_py(const results::Data& d) {
+    switch (d.variant) {
+        case 0: return data_arr<std::int8_t>(d);
+        case 1: return data_arr<std::int16_t>(d);
+        case 2: return data_arr<std::int32_t>(d);
+        case 3: return data_arr<std::int64_t>(d);
+        case 4: return data_arr<std::uint8_t>(d);
+        case 5: return data_arr<std::uint16_t>(d);
+        case 6: return data_arr<std::uint32_t>(d);
+        case 7: return data_arr<std::uint64_t>(d);
+        case 8: return data_arr<float>(d);
+        case 9: return data_arr<double>(d);
+        default: {
+            std::string s = text::utf8_lossy(
+                std::string_view(reinterpret_cast<const char*>(d.bytes.data()), d.bytes.size()));
+            return nb::str(s.data(), s.size());
+        }
+    }
+}
+
+// Create or truncate `path` and write all bytes; errno on failure.
+int write_file(const std::string& path, const std::string& bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            ::close(fd);
+            return err;
+        }
+        done += static_cast<std::size_t>(w);
+    }
+    if (::close(fd) != 0) return errno;
+    return 0;
+}
+
+const char* kReadDoc =
+    "Read a dataset, list a directory, or aggregate a variable over a branch's states.\n\n"
+    "The path is given as separate str segments or as one list/tuple of str.  A dataset is returned as a "
+    "NumPy array of its stored dtype; a directory lists the variables of its first state directory (or its own "
+    "children when it has none).  A two-segment path (branch, var) that is not a dataset aggregates var over "
+    "the branch's state directories into float64 [T, M] ([T] when M <= 1).  With one of id, ids, name, names "
+    "(branch, var only) the selected entity columns are returned, float64 [T] for id/name, [T, k] otherwise.";
+
+}  // namespace
+
+void bind_binout(nb::module_& m) {
+    nb::class_<PyBinout>(m, "Binout",
+                         "A binout (LSDA time-history database): one file or a numbered family (base, base%001, ...) "
+                         "indexed once and read by directory path.",
+                         nb::is_final())
+        .def(
+            "__init__",
+            [](PyBinout* self, nb::handle pattern) {
+                std::string p = arg_str(pattern, "pattern");
+                LsdaResult<Binout> r = LsdaError::conversion("");
+                {
+                    nb::gil_scoped_release nogil;
+                    r = Binout::open(p);
+                }
+                Binout b = lsda_unwrap(std::move(r));
+                new (self) PyBinout();
+                self->b = std::move(b);
+            },
+            nb::arg("pattern"), nb::sig("def __init__(self, pattern: str) -> None"),
+            "Open the binout files matching a glob pattern or plain path, with their continuation files "
+            "(name%001, name%002, ... up to the first gap).  Raises FileNotFoundError \"File not found\" when "
+            "nothing matches, RuntimeError for unreadable or corrupt files.")
+        .def_prop_ro(
+            "files",
+            [](const PyBinout& self) {
+                SharedClaim claim(self);
+                nb::list out;
+                for (const auto& f : self.b.files()) {
+                    std::string s = text::utf8_lossy(f);
+                    out.append(nb::str(s.data(), s.size()));
+                }
+                return out;
+            },
+            nb::sig("def files(self) -> list[str]"), "The family's files, sorted (a base file before its continuations).")
+        .def(
+            "__repr__",
+            [](const PyBinout& self) {
+                SharedClaim claim(self);
+                return "Binout(" + std::to_string(self.b.files().size()) + " file(s))";
+            },
+            "Binout({n} file(s)).")
+        .def(
+            "channels",
+            [](const PyBinout& self, nb::handle path) {
+                SharedClaim claim(self);
+                SymPath p = arg_path(path, "path");
+                return str_list(lsda_unwrap(read_nogil(self.b, p)).keys());
+            },
+            nb::arg("path") = nb::list(), nb::sig("def channels(self, path: collections.abc.Sequence[str] = []) -> list[str]"),
+            "Child names of the directory at path (sorted); [] for a dataset.")
+        .def("read", &py_read, nb::arg("path"), nb::arg("id") = nb::none(), nb::arg("ids") = nb::none(),
+             nb::arg("name") = nb::none(), nb::arg("names") = nb::none(),
+             nb::sig("def read(self, *path: str | collections.abc.Sequence[str], id: int | None = None, "
+                     "ids: collections.abc.Sequence[int] | None = None, name: str | None = None, "
+                     "names: collections.abc.Sequence[str] | None = None) -> object"),
+             kReadDoc)
+        .def("read_states", &py_read_states, nb::arg("branch"), nb::arg("var"), nb::arg("id") = nb::none(),
+             nb::arg("ids") = nb::none(), nb::arg("name") = nb::none(), nb::arg("names") = nb::none(),
+             nb::sig("def read_states(self, branch: str, var: str, id: int | None = None, "
+                     "ids: collections.abc.Sequence[int] | None = None, name: str | None = None, "
+                     "names: collections.abc.Sequence[str] | None = None) -> dict[str, object]"),
+             "Aggregate var over the branch's state directories.  Without a selector: {\"time\": [T], "
+             "\"values\": [T, M], \"ids\", \"n_steps\": T, \"n_channels\": M}.  With id, ids, name or names: "
+             "{\"time\", \"values\" ([T] for id/name, [T, k] otherwise), \"ids\": the selected columns' ids}.")
+        .def(
+            "read_time_series",
+            [](const PyBinout& self, nb::handle path) {
+                SharedClaim claim(self);
+                SymPath p = arg_path(path, "path");
+                if (p.empty()) lsda_unwrap(LsdaResult<bool>(LsdaError::invalid_path("empty path")));
+                std::vector<double> values, times;
+                LsdaResult<bool> status = true;
+                {
+                    nb::gil_scoped_release nogil;
+                    auto r = self.b.read(p);
+                    if (!r) {
+                        status = std::move(r).error();
+                    } else {
+                        values = r->to_f64_vec();
+                        SymPath tp(p.begin(), p.end() - 1);
+                        tp.push_back("time");
+                        auto t = self.b.read(tp);
+                        if (t) {
+                            times = t->to_f64_vec();
+                        } else {
+                            times.resize(values.size());
+                            for (std::size_t i = 0; i < times.size(); ++i) times[i] = static_cast<double>(i);
+                        }
+                    }
+                }
+                lsda_unwrap(std::move(status));
+                nb::dict d;
+                d["time"] = arr(std::move(times));
+                d["values"] = arr(std::move(values));
+                d["channel"] = nb::str(p.back().data(), p.back().size());
+                return d;
+            },
+            nb::arg("path"), nb::sig("def read_time_series(self, path: collections.abc.Sequence[str]) -> dict[str, object]"),
+            "A dataset as float64 values with the sibling \"time\" dataset (0, 1, ... n-1 when there is none): "
+            "{\"time\", \"values\", \"channel\"}.")
+        .def(
+            "read_f64",
+            [](const PyBinout& self, nb::handle path) {
+                SharedClaim claim(self);
+                SymPath p = arg_path(path, "path");
+                LsdaResult<std::vector<double>> r = std::vector<double>{};
+                {
+                    nb::gil_scoped_release nogil;
+                    auto rr = self.b.read(p);
+                    if (rr)
+                        r = rr->to_f64_vec();
+                    else
+                        r = std::move(rr).error();
+                }
+                return arr(lsda_unwrap(std::move(r)));
+            },
+            nb::arg("path"), nb::sig("def read_f64(self, path: collections.abc.Sequence[str]) -> numpy.ndarray"),
+            "A dataset converted to a 1-D float64 array (a directory gives an empty array).")
+        .def(
+            "read_many",
+            [](const PyBinout& self, nb::handle paths) {
+                SharedClaim claim(self);
+                std::vector<SymPath> ps = arg_paths(paths, "paths");
+                std::vector<LsdaResult<ReadResult>> rs;
+                {
+                    nb::gil_scoped_release nogil;
+                    rs = self.b.read_many(ps);
+                }
+                for (auto& r : rs)
+                    if (!r) raise(results::lsda_err(r.error()));
+                nb::list out;
+                for (auto& r : rs) out.append(result_to_py(std::move(r).value()));
+                return out;
+            },
+            nb::arg("paths"), nb::sig("def read_many(self, paths: collections.abc.Sequence[collections.abc.Sequence[str]]) -> list[object]"),
+            "Read many paths in parallel: a list aligned with paths (arrays of their stored dtype, or lists of "
+            "names for directories).  The first failing path raises.")
+        .def(
+            "ids",
+            [](const PyBinout& self, nb::handle branch) {
+                SharedClaim claim(self);
+                std::string br = arg_str(branch, "branch");
+                LsdaResult<std::vector<std::int64_t>> r = std::vector<std::int64_t>{};
+                {
+                    nb::gil_scoped_release nogil;
+                    r = self.b.ids(br);
+                }
+                return arr(lsda_unwrap(std::move(r)));
+            },
+            nb::arg("branch"), nb::sig("def ids(self, branch: str) -> numpy.ndarray"),
+            "The branch's entity ids (branch/metadata/ids) as int64.")
+        .def(
+            "legend",
+            [](const PyBinout& self, nb::handle branch) {
+                SharedClaim claim(self);
+                return str_list(lsda_unwrap(self.b.legend(arg_str(branch, "branch"))));
+            },
+            nb::arg("branch"), nb::sig("def legend(self, branch: str) -> list[str]"),
+            "The branch's entity names (branch/metadata/legend cut into one piece per id, trimmed).")
+        .def(
+            "title",
+            [](const PyBinout& self, nb::handle branch) {
+                SharedClaim claim(self);
+                std::string t = lsda_unwrap(self.b.title(arg_str(branch, "branch")));
+                return nb::str(t.data(), t.size());
+            },
+            nb::arg("branch"), nb::sig("def title(self, branch: str) -> str"),
+            "The branch's title (branch/metadata/title as text, trimmed).");
+}
+
+void bind_parse_binout(nb::module_& m) {
+    m.def(
+        "parse_binout",
+        [](nb::handle pattern) {
+            arg_str(pattern, "pattern");
+            return nb::borrow(nb::type<PyBinout>())(pattern);
+        },
+        nb::arg("pattern"), nb::sig("def parse_binout(pattern: str) -> Binout"),
+        "Open a binout (glob pattern or plain path): the same as Binout(pattern).");
+}
+
+void bind_binout_editor(nb::module_& m) {
+    nb::class_<PyEditor>(m, "BinoutEditor",
+                         "A whole binout held in memory as directories and typed datasets, edited by path and "
+                         "written back as one complete LSDA file.",
+                         nb::is_final())
+        .def(
+            "__init__",
+            [](PyEditor* self, nb::handle path) {
+                BinoutEditor e;
+                if (!path.is_none()) {
+                    std::string p = arg_str(path, "path");
+                    LsdaResult<BinoutEditor> r = BinoutEditor();
+                    {
+                        nb::gil_scoped_release nogil;
+                        r = BinoutEditor::load(p);
+                    }
+                    e = lsda_unwrap(std::move(r));
+                }
+                new (self) PyEditor();
+                self->e = std::move(e);
+            },
+            nb::arg("path") = nb::none(), nb::sig("def __init__(self, path: str | None = None) -> None"),
+            "An empty editor, or one holding a copy of every dataset of the binout at path (glob pattern or "
+            "plain path, with continuation files, as for Binout).")
+        .def(
+            "list",
+            [](const PyEditor& self, nb::handle path) -> nb::object {
+                SharedClaim claim(self);
+                const results::Node* n = self.e.find(arg_path(path, "path"));
+                if (!n || !n->is_dir) return nb::none();
+                nb::list out;
+                for (const auto& [name, child] : n->children) {
+                    std::string s = text::utf8_lossy(name);
+                    out.append(nb::str(s.data(), s.size()));
+                }
+                return out;
+            },
+            nb::arg("path") = nb::list(), nb::sig("def list(self, path: collections.abc.Sequence[str] = []) -> list[str] | None"),
+            "Child names of the directory at path, sorted; None for a dataset or a missing path.")
+        .def(
+            "get",
+            [](const PyEditor& self, nb::handle path) -> nb::object {
+                SharedClaim claim(self);
+                const results::Node* n = self.e.find(arg_path(path, "path"));
+                if (!n || n->is_dir) return nb::none();
+                return data_to_py(n->data);
+            },
+            nb::arg("path"), nb::sig("def get(self, path: collections.abc.Sequence[str]) -> numpy.ndarray | str | None"),
+            "The dataset at path as a NumPy array of its dtype (str for text); None for a directory or a "
+            "missing path.")
+        .def(
+            "set",
+            [](PyEditor& self, nb::handle path, nb::handle values) {
+                ExclusiveClaim claim(self);
+                SymPath p = arg_path(path, "path");
+                results::Data d = pyany_to_data(values);
+                lsda_unwrap(self.e.set(p, std::move(d)));
+            },
+            nb::arg("path"), nb::arg("values"),
+            nb::sig("def set(self, path: collections.abc.Sequence[str], values: numpy.ndarray | collections.abc.Sequence[float] | str) -> None"),
+            "Create or replace the dataset at path (missing parent directories are created).  A NumPy array "
+            "keeps its dtype (int8..uint64, float32, float64; flattened), a list of numbers becomes float64, a "
+            "str is stored as text.")
+        .def(
+            "remove",
+            [](PyEditor& self, nb::handle path) {
+                ExclusiveClaim claim(self);
+                return self.e.remove(arg_path(path, "path"));
+            },
+            nb::arg("path"), nb::sig("def remove(self, path: collections.abc.Sequence[str]) -> bool"),
+            "Remove the dataset or directory (with everything below it) at path; whether a node was removed.")
+        .def(
+            "to_bytes",
+            [](const PyEditor& self) {
+                SharedClaim claim(self);
+                std::string bytes = self.e.to_bytes();
+                return nb::bytes(bytes.data(), bytes.size());
+            },
+            "The whole tree as one LSDA file.")
+        .def(
+            "write",
+            [](const PyEditor& self, nb::handle path) {
+                SharedClaim claim(self);
+                std::string p = arg_str(path, "path");
+                std::string bytes = self.e.to_bytes();
+                int err;
+                {
+                    nb::gil_scoped_release nogil;
+                    err = write_file(p, bytes);
+                }
+                if (err) raise(Error::os(err));
+            },
+            nb::arg("path"), nb::sig("def write(self, path: str) -> None"),
+            "Write the whole tree as one LSDA file (created or truncated).  Raises OSError on failure.");
+}
+
+}  // namespace tarvex::py

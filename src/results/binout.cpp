@@ -1,0 +1,357 @@
+#include "results/binout.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <optional>
+
+#include "results/glob.hpp"
+#include "results/lsda.hpp"
+#include "util/pool.hpp"
+#include "util/text.hpp"
+
+namespace tarvex::results {
+
+namespace {
+
+bool file_exists(const std::string& p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0;
+}
+
+// The doubles of a metadata text dataset as bytes.
+std::string to_bytes(const std::vector<double>& v) {
+    std::string out;
+    out.reserve(v.size());
+    for (double d : v) {
+        unsigned char b;
+        if (std::isnan(d) || d < 0)
+            b = 0;
+        else if (d > 255)
+            b = 255;
+        else
+            b = static_cast<unsigned char>(d);
+        out.push_back(static_cast<char>(b));
+    }
+    return out;
+}
+
+std::string trimmed(const std::string& s) {
+    std::string v = text::utf8_lossy(s);
+    return std::string(text::trim_unicode(v));
+}
+
+// The leaf [branch, dir, var] below an already resolved state directory.
+LsdaResult<const SymNode*> state_leaf(const SymNode& dir, std::string_view var) {
+    const SymNode* v = dir.is_leaf ? nullptr : dir.child(var);
+    if (!v) return LsdaError::symbol_not_found(std::string(var));
+    return v;
+}
+
+// The child of that name, trying position `hint` first (updated on a hit
+// elsewhere): the state directories of a branch usually list the same names.
+const SymNode* child_hinted(const SymNode& dir, std::string_view name, std::size_t& hint) {
+    if (dir.is_leaf) return nullptr;
+    if (hint < dir.names.size() && dir.names[hint] == name) return &dir.children[hint];
+    const SymNode* c = dir.child(name);
+    if (c) hint = static_cast<std::size_t>(c - dir.children.data());
+    return c;
+}
+
+}  // namespace
+
+// How many states ahead the gathers prefetch.
+constexpr std::size_t kAhead = 8;
+
+// A hint to load element j of a leaf soon (never faults, whatever the address).
+void Binout::prefetch_element(const SymNode& n, std::uint64_t j) const noexcept {
+    if (n.is_dir() || n.file >= disk_.size()) return;
+    const Diskfile& d = disk_[n.file];
+    std::uintptr_t at = reinterpret_cast<std::uintptr_t>(d.data) + n.offset + d.data_head + n.name_len +
+                        j * type_width(n.type_code);
+    __builtin_prefetch(reinterpret_cast<const void*>(at));
+}
+
+// A state's time: the first element of its "time" dataset as a double, as a
+// read converted to doubles gives it (the whole dataset must lie in the file;
+// link data has no values); 0.0 otherwise.
+double Binout::time_value(const SymNode* t) const noexcept {
+    if (!t || t->count == 0 || t->type_code == kLink) return 0.0;
+    auto where = leaf_data(disk_, *t);
+    if (!where) return 0.0;
+    double v = 0.0;
+    decode_f64(where->begin, 1, t->type_code, where->file->little, &v);
+    return v;
+}
+
+bool is_state_dir(std::string_view name) noexcept {
+    if (name.size() < 2 || name[0] != 'd') return false;
+    for (std::size_t i = 1; i < name.size(); ++i)
+        if (name[i] < '0' || name[i] > '9') return false;
+    return true;
+}
+
+std::int64_t f64_to_i64(double v) noexcept {
+    if (std::isnan(v)) return 0;
+    if (v >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+    if (v <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(v);
+}
+
+LsdaResult<Binout> Binout::open(const std::string& pattern) {
+    auto matches = glob_paths(pattern);
+    if (!matches) return std::move(matches).error();
+    std::vector<std::string> found = std::move(*matches);
+    if (found.empty()) return LsdaError::file_not_found();
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> all = found;
+    for (const auto& p : found) {
+        for (int j = 1; j <= 999; ++j) {
+            char suffix[8];
+            std::snprintf(suffix, sizeof suffix, "%%%03d", j);
+            std::string q = p + suffix;
+            if (!file_exists(q)) break;
+            all.push_back(std::move(q));
+        }
+    }
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+
+    auto disk = open_read_family(all);
+    if (!disk) return std::move(disk).error();
+    auto root = index_family(*disk);
+    if (!root) return std::move(root).error();
+    Binout b;
+    b.root_ = std::move(*root);
+    b.names_ = std::move(all);
+    b.disk_ = std::move(*disk);
+    for (const auto& d : b.disk_) b.total_bytes_ += d.len;
+    return b;
+}
+
+LsdaResult<const SymNode*> Binout::resolve(const SymPath& path) const {
+    const SymNode* at = &root_;
+    for (const auto& seg : path) {
+        const SymNode* next = at->is_leaf ? nullptr : at->child(seg);
+        if (!next) return LsdaError::symbol_not_found(seg);
+        at = next;
+    }
+    return at;
+}
+
+LsdaResult<ReadResult> Binout::read(const SymPath& path) const {
+    auto node = resolve(path);
+    if (!node) return std::move(node).error();
+    return read_node(disk_, **node);
+}
+
+std::vector<LsdaResult<ReadResult>> Binout::read_many(const std::vector<SymPath>& paths) const {
+    std::vector<std::optional<LsdaResult<ReadResult>>> slots(paths.size());
+    pool::parallel_each(paths.size(), [&](std::size_t i) { slots[i].emplace(read(paths[i])); });
+    std::vector<LsdaResult<ReadResult>> out;
+    out.reserve(paths.size());
+    for (auto& s : slots) out.push_back(std::move(*s));
+    return out;
+}
+
+LsdaResult<std::vector<const SymNode*>> Binout::state_nodes(const std::string& branch) const {
+    auto node = resolve({branch});
+    if (!node) return std::move(node).error();
+    const SymNode& b = **node;
+    std::vector<const SymNode*> out;
+    for (std::size_t i = 0; i < b.names.size(); ++i)
+        if (is_state_dir(b.names[i])) out.push_back(&b.children[i]);
+    if (out.empty()) return LsdaError::symbol_not_found("no state directories under " + branch);
+    return out;
+}
+
+LsdaResult<std::vector<std::string>> Binout::state_dirs(const std::string& branch) const {
+    auto node = resolve({branch});
+    if (!node) return std::move(node).error();
+    std::vector<std::string> dirs;
+    for (const auto& n : (*node)->names)
+        if (is_state_dir(n)) dirs.push_back(n);
+    if (dirs.empty()) return LsdaError::symbol_not_found("no state directories under " + branch);
+    return dirs;  // already in byte-wise order
+}
+
+std::vector<double> Binout::times_of(const std::vector<const SymNode*>& states) const {
+    const std::size_t T = states.size();
+    std::vector<double> times(T, 0.0);
+    std::vector<const SymNode*> leaves(T, nullptr);
+    const std::size_t grain = std::max<std::size_t>(pool::default_grain(T), 1024);
+    pool::parallel_for(0, T, grain, [&](std::size_t lo, std::size_t hi) {
+        std::size_t hint = 0;
+        for (std::size_t i = lo; i < hi; ++i) {
+            const SymNode* t = child_hinted(*states[i], "time", hint);
+            if (t && !t->is_dir() && t->count != 0) leaves[i] = t;
+        }
+        for (std::size_t i = lo; i < hi && i < lo + kAhead; ++i)
+            if (leaves[i]) prefetch_element(*leaves[i], 0);
+        for (std::size_t i = lo; i < hi; ++i) {
+            if (i + kAhead < hi && leaves[i + kAhead]) prefetch_element(*leaves[i + kAhead], 0);
+            times[i] = time_value(leaves[i]);
+        }
+    });
+    return times;
+}
+
+std::vector<double> Binout::state_times(const std::string& branch, const std::vector<std::string>& dirs) const {
+    const SymNode* b = root_.child(branch);
+    std::vector<const SymNode*> states(dirs.size(), nullptr);
+    static const SymNode kEmpty;
+    for (std::size_t i = 0; i < dirs.size(); ++i) {
+        const SymNode* d = b && !b->is_leaf ? b->child(dirs[i]) : nullptr;
+        states[i] = d ? d : &kEmpty;
+    }
+    return times_of(states);
+}
+
+LsdaResult<StateValues> Binout::read_states(const std::string& branch, const std::string& var) const {
+    auto states = state_nodes(branch);
+    if (!states) return std::move(states).error();
+    const std::size_t T = states->size();
+
+    // Locate every state's data first (cheap), then decode all of them in
+    // parallel straight into one buffer.
+    struct Piece {
+        const unsigned char* begin = nullptr;
+        std::uint64_t count = 0;
+        std::uint8_t code = 0;
+        bool little = true;
+        std::uint64_t at = 0;  // first value in the output
+    };
+    std::vector<Piece> pieces(T);
+    std::uint64_t total = 0;
+    std::size_t hint = 0;
+    for (std::size_t i = 0; i < T; ++i) {
+        const SymNode* leaf = child_hinted(*(*states)[i], var, hint);
+        if (!leaf) return LsdaError::symbol_not_found(var);
+        const SymNode& n = *leaf;
+        Piece& p = pieces[i];
+        p.at = total;
+        if (n.is_dir()) continue;  // a directory has no values
+        if (n.file >= disk_.size()) return LsdaError::symbol_not_found("file index out of bounds");
+        if (n.count == 0) continue;
+        auto where = leaf_data(disk_, n);
+        if (!where) return std::move(where).error();
+        if (n.type_code == kLink) continue;
+        p.begin = where->begin;
+        p.count = n.count;
+        p.code = n.type_code;
+        p.little = where->file->little;
+        total += n.count;
+        // Datasets of a sound file do not overlap, so their values never
+        // outnumber the family's bytes; entries aliasing one record could
+        // otherwise ask for far more memory than the files hold.
+        if (total > total_bytes_)
+            return LsdaError::conversion("corrupt binout: state datasets of " + branch + "/" + var +
+                                         " overlap (more values than file bytes)");
+    }
+    StateValues out;
+    out.n_states = T;
+    out.n_channels = T ? pieces[0].count : 0;
+    out.values.resize(static_cast<std::size_t>(total));
+    double* dst = out.values.data();
+    pool::parallel_for(0, T, 0, [&](std::size_t lo, std::size_t hi) {
+        for (std::size_t i = lo; i < hi; ++i) {
+            const Piece& p = pieces[i];
+            if (p.count) decode_f64(p.begin, p.count, p.code, p.little, dst + p.at);
+        }
+    });
+    out.times = times_of(*states);
+    auto ids_r = ids(branch);
+    if (ids_r) out.ids = std::move(*ids_r);
+    return out;
+}
+
+LsdaResult<StateColumns> Binout::read_columns(const std::string& branch, const std::string& var,
+                                              const std::vector<std::uint64_t>& columns) const {
+    auto states = state_nodes(branch);
+    if (!states) return std::move(states).error();
+    const std::size_t T = states->size(), k = columns.size();
+    StateColumns out;
+    out.n_states = T;
+    out.n_columns = k;
+    std::size_t cells;
+    if (__builtin_mul_overflow(T, k, &cells)) return LsdaError::conversion("too many columns selected");
+    out.values.assign(cells, 0.0);
+    out.times.assign(T, 0.0);
+    // One pass per piece of states: find the leaves, then gather the values
+    // and the state time with the elements of a later state prefetched (the
+    // values are scattered over the whole file, one or two pages per state,
+    // so the reads are bound by memory latency).  Pieces are large: the work
+    // per state is tiny.
+    std::vector<unsigned char> found(T, 0);
+    const std::size_t grain = std::max<std::size_t>(pool::default_grain(T), 1024);
+    pool::parallel_for(0, T, grain, [&](std::size_t lo, std::size_t hi) {
+        std::vector<ElementView> vals(hi - lo);
+        std::vector<const SymNode*> times(hi - lo, nullptr);
+        std::size_t hint_v = 0, hint_t = 0;  // states usually share one layout
+        for (std::size_t i = lo; i < hi; ++i) {
+            const SymNode& dir = *(*states)[i];
+            if (const SymNode* leaf = child_hinted(dir, var, hint_v);
+                leaf && !leaf->is_dir() && leaf->file < disk_.size()) {
+                found[i] = 1;
+                vals[i - lo] = element_view(disk_, *leaf);
+            }
+            if (const SymNode* t = child_hinted(dir, "time", hint_t); t && !t->is_dir()) times[i - lo] = t;
+        }
+        auto prefetch = [&](std::size_t r) {
+            const ElementView& v = vals[r];
+            if (v.avail)
+                for (std::size_t j = 0; j < k; ++j)
+                    __builtin_prefetch(v.base + std::min<std::uint64_t>(columns[j], v.avail - 1) * v.width);
+            if (times[r]) prefetch_element(*times[r], 0);
+        };
+        const std::size_t n = hi - lo;
+        for (std::size_t r = 0; r < n && r < kAhead; ++r) prefetch(r);
+        for (std::size_t r = 0; r < n; ++r) {
+            if (r + kAhead < n) prefetch(r + kAhead);
+            gather_f64(vals[r], columns.data(), k, out.values.data() + (lo + r) * k);
+            out.times[lo + r] = time_value(times[r]);
+        }
+    });
+    // The first failing state, in state order.
+    for (std::size_t i = 0; i < T; ++i) {
+        if (found[i]) continue;
+        auto leaf = state_leaf(*(*states)[i], var);
+        if (!leaf) return std::move(leaf).error();
+        if ((*leaf)->is_dir()) return LsdaError::conversion("expected a dataset, got a directory");
+        return LsdaError::symbol_not_found("file index out of bounds");
+    }
+    return out;
+}
+
+LsdaResult<std::vector<std::int64_t>> Binout::ids(const std::string& branch) const {
+    auto r = read({branch, "metadata", "ids"});
+    if (!r) return std::move(r).error();
+    std::vector<double> v = r->to_f64_vec();
+    std::vector<std::int64_t> out(v.size());
+    for (std::size_t i = 0; i < v.size(); ++i) out[i] = f64_to_i64(v[i]);
+    return out;
+}
+
+LsdaResult<std::vector<std::string>> Binout::legend(const std::string& branch) const {
+    std::size_t n = 0;
+    if (auto r = read({branch, "metadata", "ids"}); r) n = r->to_f64_vec().size();
+    auto r = read({branch, "metadata", "legend"});
+    if (!r) return std::move(r).error();
+    std::string bytes = to_bytes(r->to_f64_vec());
+    std::vector<std::string> out;
+    if (n == 0 || bytes.empty()) return out;
+    std::size_t w = std::max<std::size_t>(1, bytes.size() / n);
+    for (std::size_t at = 0; at < bytes.size(); at += w) out.push_back(trimmed(bytes.substr(at, w)));
+    return out;
+}
+
+LsdaResult<std::string> Binout::title(const std::string& branch) const {
+    auto r = read({branch, "metadata", "title"});
+    if (!r) return std::move(r).error();
+    return trimmed(to_bytes(r->to_f64_vec()));
+}
+
+}  // namespace tarvex::results
