@@ -218,3 +218,30 @@ def test_deep_tree_round_trip(tmp_path):
     again = BinoutEditor(str(p))
     assert again.get(path).tolist() == [3]
     assert Binout(str(p)).read(path).tolist() == [3]
+
+
+def test_editor_is_borrowed_exclusively_while_writing(tmp_path):
+    import threading
+
+    import numpy as np
+    import tarvex
+
+    e = tarvex.BinoutEditor()
+    e.set(["big", "values"], np.zeros(8_000_000))
+    errors, done = [], threading.Event()
+
+    def write():
+        for i in range(3):
+            e.write(str(tmp_path / f"out{i}"))
+        done.set()
+
+    t = threading.Thread(target=write)
+    t.start()
+    while not done.is_set():
+        try:
+            e.list([])
+        except RuntimeError as err:
+            errors.append(str(err))
+            break
+    t.join()
+    assert errors == ["Already borrowed"]

@@ -25,6 +25,7 @@ REGISTRATION_ORDER = [
 # Names whose implementation has landed; grows until it is the whole table.
 LANDED = (
     ["IncludeNode", "parse_include_tree", "KeywordFile", "parse_keyword_file", "write_keyword"]
+    + ["Binout", "parse_binout", "BinoutEditor"]
     + ["D3plot", "open_d3plot", "D3plotWriter", "D3plotEditor", "IntforWriter"]
     + ["StateBlock", "InterfaceField", "FsiforField"]
     + REGISTRATION_ORDER[28:]

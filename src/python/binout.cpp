@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "file/write.hpp"
 #include "python/bindings.hpp"
 #include "python/frame.hpp"
 #include "results/binout.hpp"
@@ -471,25 +472,6 @@ nb::object data_to_py(const results::Data& d) {
     }
 }
 
-// Create or truncate `path` and write all bytes; errno on failure.
-int write_file(const std::string& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return errno;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            return err;
-        }
-        done += static_cast<std::size_t>(w);
-    }
-    if (::close(fd) != 0) return errno;
-    return 0;
-}
-
 const char* kReadDoc =
     "Read a dataset, list a directory, or aggregate a variable over a branch's states.\n\n"
     "The path is given as separate str segments or as one list/tuple of str.  A dataset is returned as a "
@@ -708,7 +690,7 @@ void bind_binout_editor(nb::module_& m) {
         .def(
             "list",
             [](const PyEditor& self, nb::handle path) -> nb::object {
-                SharedClaim claim(self);
+                ExclusiveClaim claim(self);
                 const results::Node* n = self.e.find(arg_path(path, "path"));
                 if (!n || !n->is_dir) return nb::none();
                 nb::list out;
@@ -723,7 +705,7 @@ void bind_binout_editor(nb::module_& m) {
         .def(
             "get",
             [](const PyEditor& self, nb::handle path) -> nb::object {
-                SharedClaim claim(self);
+                ExclusiveClaim claim(self);
                 const results::Node* n = self.e.find(arg_path(path, "path"));
                 if (!n || n->is_dir) return nb::none();
                 return data_to_py(n->data);
@@ -755,7 +737,7 @@ void bind_binout_editor(nb::module_& m) {
         .def(
             "to_bytes",
             [](const PyEditor& self) {
-                SharedClaim claim(self);
+                ExclusiveClaim claim(self);
                 std::string bytes = self.e.to_bytes();
                 return nb::bytes(bytes.data(), bytes.size());
             },
@@ -763,15 +745,15 @@ void bind_binout_editor(nb::module_& m) {
         .def(
             "write",
             [](const PyEditor& self, nb::handle path) {
-                SharedClaim claim(self);
+                ExclusiveClaim claim(self);
                 std::string p = arg_str(path, "path");
                 std::string bytes = self.e.to_bytes();
-                int err;
+                Status st = ok_status();
                 {
                     nb::gil_scoped_release nogil;
-                    err = write_file(p, bytes);
+                    st = tarvex::write_file(p, bytes);
                 }
-                if (err) raise(Error::os(err));
+                unwrap(std::move(st));
             },
             nb::arg("path"), nb::sig("def write(self, path: str) -> None"),
             "Write the whole tree as one LSDA file (created or truncated).  Raises OSError on failure.");
