@@ -13,14 +13,14 @@ namespace tarvex::results {
 
 namespace {
 
-struct Spec {
+struct ClassItem {
     char32_t lo, hi;  // a single character has lo == hi
 };
 
 struct Token {
     enum Kind { Char, AnyChar, AnySeq, Recursive, Within, Except, Sep } kind;
     char32_t c = 0;
-    std::vector<Spec> specs;
+    std::vector<ClassItem> items;
 };
 
 std::u32string decode(std::string_view s) {
@@ -40,8 +40,8 @@ std::u32string decode(std::string_view s) {
     return out;
 }
 
-std::vector<Spec> parse_specs(const std::u32string& cs, std::size_t from, std::size_t to) {
-    std::vector<Spec> out;
+std::vector<ClassItem> parse_class_items(const std::u32string& cs, std::size_t from, std::size_t to) {
+    std::vector<ClassItem> out;
     std::size_t i = from;
     while (i < to) {
         if (i + 3 <= to && cs[i + 1] == U'-') {
@@ -100,7 +100,7 @@ LsdaResult<std::vector<Token>> tokenize(const std::u32string& cs) {
                 auto it = std::find(cs.begin() + static_cast<std::ptrdiff_t>(i + 3), cs.end(), U']');
                 if (it != cs.end()) {
                     std::size_t j = static_cast<std::size_t>(it - cs.begin());  // the closing bracket
-                    toks.push_back({Token::Except, 0, parse_specs(cs, i + 2, j)});
+                    toks.push_back({Token::Except, 0, parse_class_items(cs, i + 2, j)});
                     i = j + 1;
                     done = true;
                 }
@@ -108,7 +108,7 @@ LsdaResult<std::vector<Token>> tokenize(const std::u32string& cs) {
                 auto it = std::find(cs.begin() + static_cast<std::ptrdiff_t>(i + 2), cs.end(), U']');
                 if (it != cs.end()) {
                     std::size_t j = static_cast<std::size_t>(it - cs.begin());
-                    toks.push_back({Token::Within, 0, parse_specs(cs, i + 1, j)});
+                    toks.push_back({Token::Within, 0, parse_class_items(cs, i + 1, j)});
                     i = j + 1;
                     done = true;
                 }
@@ -125,8 +125,8 @@ LsdaResult<std::vector<Token>> tokenize(const std::u32string& cs) {
     return toks;
 }
 
-bool in_specs(const std::vector<Spec>& specs, char32_t c) {
-    for (const auto& s : specs)
+bool in_class(const std::vector<ClassItem>& items, char32_t c) {
+    for (const auto& s : items)
         if (c >= s.lo && c <= s.hi) return true;
     return false;
 }
@@ -135,8 +135,8 @@ bool token_matches(const Token& t, char32_t c) {
     switch (t.kind) {
         case Token::Char: return t.c == c;
         case Token::AnyChar: return true;
-        case Token::Within: return in_specs(t.specs, c);
-        case Token::Except: return !in_specs(t.specs, c);
+        case Token::Within: return in_class(t.items, c);
+        case Token::Except: return !in_class(t.items, c);
         default: return false;
     }
 }
