@@ -73,7 +73,7 @@ def test_trailing_partial_state_and_empty_files(tmp_path):
 
 
 def test_open_failures(tmp_path):
-    with pytest.raises(RuntimeError, match=r"^io: No such file or directory$"):
+    with pytest.raises(RuntimeError, match=r"^io: No such file or directory \(os error 2\)$"):
         tv.D3plot(str(tmp_path / "missing"))
     with pytest.raises(TypeError):
         tv.D3plot(tmp_path / "missing")

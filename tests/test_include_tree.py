@@ -160,7 +160,7 @@ def test_missing_root_raises_runtime_error(tmp_path):
     missing = str(tmp_path / "nope.k")
     with pytest.raises(RuntimeError) as e:
         tarvex.parse_include_tree(missing)
-    assert str(e.value) == f"Cannot resolve root path {missing}: No such file or directory"
+    assert str(e.value) == f"Cannot resolve root path {missing}: No such file or directory (os error 2)"
 
 
 def test_crlf_reads_like_lf(write):

@@ -156,7 +156,8 @@ def test_negative_index_is_overflow_error(write):
 def test_missing_file_raises_os_error(tmp_path):
     with pytest.raises(OSError) as e:
         tarvex.parse_keyword_file(str(tmp_path / "missing.k"))
-    assert e.value.errno == 2 and "No such file or directory" in str(e.value)
+    assert type(e.value) is FileNotFoundError and e.value.errno == 2
+    assert str(e.value) == "No such file or directory (os error 2)"
 
 
 def test_directory_raises_os_error(tmp_path):

@@ -43,12 +43,22 @@ void set_python_error(const Error& e) {
                 PyErr_SetString(PyExc_OSError, e.message.c_str());
                 return;
             }
-            // OSError(errno, text): Python picks the subclass (FileNotFoundError, ...).
-            PyObject* args = Py_BuildValue("(is)", e.os_errno, e.message.c_str());
-            if (args) {
-                PyErr_SetObject(PyExc_OSError, args);
-                Py_DECREF(args);
+            // The subclass Python picks for the error number (FileNotFoundError,
+            // PermissionError, ...), with the text as its message and `errno` set.
+            PyObject* probe = Py_BuildValue("(is)", e.os_errno, "");
+            PyObject* probe_exc = probe ? PyObject_Call(PyExc_OSError, probe, nullptr) : nullptr;
+            Py_XDECREF(probe);
+            PyObject* cls = probe_exc ? reinterpret_cast<PyObject*>(Py_TYPE(probe_exc)) : PyExc_OSError;
+            PyObject* exc = PyObject_CallFunction(cls, "s", e.message.c_str());
+            Py_XDECREF(probe_exc);
+            if (!exc) return;
+            PyObject* num = PyLong_FromLong(e.os_errno);
+            if (num) {
+                PyObject_SetAttrString(exc, "errno", num);
+                Py_DECREF(num);
             }
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc)), exc);
+            Py_DECREF(exc);
             return;
         }
         case ErrorKind::FileNotFound: PyErr_SetString(PyExc_FileNotFoundError, e.message.c_str()); return;

@@ -74,7 +74,7 @@ bool fits(std::uint64_t offset, std::uint64_t count, std::uint64_t ws, std::uint
 }
 }  // namespace
 
-D3plotError D3plotError::io(int err) { return {Kind::Io, std::strerror(err)}; }
+D3plotError D3plotError::io(int err) { return {Kind::Io, os_text(err)}; }
 
 std::string D3plotError::message() const {
     switch (kind) {

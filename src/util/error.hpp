@@ -38,12 +38,17 @@ struct Error {
     static Error overflow(std::string m) { return {ErrorKind::Overflow, std::move(m), 0}; }
     static Error runtime(std::string m) { return {ErrorKind::Runtime, std::move(m), 0}; }
     static Error not_found(std::string m) { return {ErrorKind::FileNotFound, std::move(m), 0}; }
-    // An operating-system failure; the text is the system's description of errno.
-    static Error os(int err) { return {ErrorKind::OS, std::strerror(err), err}; }
+    // An operating-system failure, described as os_text() does.
+    static Error os(int err);
 };
 
-// The text the operating system gives for an error number.
-inline std::string os_text(int err) { return std::strerror(err); }
+// The operating system's description of an error number, with the number:
+// "No such file or directory (os error 2)".
+inline std::string os_text(int err) {
+    return std::string(std::strerror(err)) + " (os error " + std::to_string(err) + ")";
+}
+
+inline Error Error::os(int err) { return {ErrorKind::OS, os_text(err), err}; }
 
 // An unrecoverable failure.  Thrown, never returned; the binding layer maps it
 // to the panic exception (a BaseException subclass) with this text.
