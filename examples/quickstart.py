@@ -50,3 +50,33 @@ with tempfile.TemporaryDirectory() as tmp:
     tarvex.write_keyword(str(out), "NODE", {"nid": nodes["nid"], "x": nodes["xyz"][:, 0] + 10.0,
                                             "y": nodes["xyz"][:, 1], "z": np.zeros(3)})
     print(out.read_text())
+
+# 5. Result files: a small d3plot and a nodout-like binout, written and read back.
+with tempfile.TemporaryDirectory() as tmp:
+    root = pathlib.Path(tmp)
+    coords = np.array([[0, 0, 0], [1, 0, 0], [1, 1, 0], [0, 1, 0]], dtype=np.float32)
+    w = tarvex.D3plotWriter(coords, title="quick start")
+    w.add_shells(np.array([[1, 2, 3, 4]], dtype=np.int64))
+    for step in range(3):
+        w.add_state(0.001 * step, (coords + 0.1 * step).ravel())
+    w.write(str(root / "d3plot"))
+    d = tarvex.open_d3plot(str(root / "d3plot"))
+    print(d, "times:", d.times())
+    print("displacement of the last state:\n", d.block(tarvex.StateBlock.Displacement)[-1])
+
+    e = tarvex.BinoutEditor()
+    e.set(["nodout", "metadata", "ids"], np.array([10, 20], dtype=np.int64))
+    for step in range(1, 4):
+        e.set(["nodout", f"d{step:06d}", "time"], np.array([0.001 * step]))
+        e.set(["nodout", f"d{step:06d}", "x_acceleration"], np.array([1.0 * step, -1.0 * step]))
+    e.write(str(root / "binout"))
+    b = tarvex.Binout(str(root / "binout"))
+    hist = b.read_states("nodout", "x_acceleration")
+    print("binout time:", hist["time"], "node 20:", b.read("nodout", "x_acceleration", id=20))
+
+# 6. Signals and injury criteria on a synthetic head pulse sampled at 10 kHz.
+dt = 1e-4
+t = np.arange(0, 0.1, dt)
+pulse = 80.0 * np.exp(-(((t - 0.05) / 0.008) ** 2)) + np.random.default_rng(0).normal(0, 2, t.size)
+filtered = tarvex.cfc(pulse, 1000.0, dt)
+print(f"HIC36 = {tarvex.hic36(filtered, dt):.1f}, 3 ms clip = {tarvex.clip(filtered, dt):.1f} g")
