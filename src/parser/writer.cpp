@@ -1,33 +1,13 @@
 #include "parser/writer.hpp"
 
 #include <charconv>
-#include <cmath>
 
 #include "util/pool.hpp"
+#include "util/text.hpp"
 
 namespace tarvex {
 
-void append_f64(std::string& out, double v) {
-    if (std::isnan(v)) {
-        out.append("NaN");
-        return;
-    }
-    if (std::isinf(v)) {
-        out.append(v < 0 ? "-inf" : "inf");
-        return;
-    }
-    // The shortest fixed form of any double fits: at most 309 integer digits,
-    // or "0." followed by 323 zeros and the significant digits.
-    char buf[400];
-    auto r = std::to_chars(buf, buf + sizeof(buf), v, std::chars_format::fixed);
-    if (r.ec == std::errc()) {
-        out.append(buf, r.ptr);
-        return;
-    }
-    std::string big(1200, '\0');
-    auto r2 = std::to_chars(big.data(), big.data() + big.size(), v, std::chars_format::fixed);
-    out.append(big.data(), r2.ptr);
-}
+void append_f64(std::string& out, double v) { text::append_number(out, v); }
 
 namespace {
 void append_i64(std::string& out, std::int64_t v) {

@@ -156,30 +156,6 @@ void check_shape(std::uint64_t T, std::uint64_t M, std::size_t n) {
     if (n > want) raise(Error::value("ShapeError/IncompatibleShape: incompatible shapes"));
 }
 
-// A text in double quotes with quotes, backslashes and control characters
-// escaped.
-std::string quoted(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\0': out += "\\0"; break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    char buf[16];
-                    std::snprintf(buf, sizeof buf, "\\u{%x}", c);
-                    out += buf;
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
-        }
-    }
-    return out + "\"";
-}
 
 // ---- Selectors ------------------------------------------------------------
 
@@ -240,7 +216,7 @@ std::vector<std::uint64_t> resolve_cols(const Binout& b, const std::string& bran
     }
     lsda_unwrap(std::move(status));
     auto missing = [&](const std::string& key) {
-        return Error::key(std::string(by_id ? "id " : "name ") + quoted(key) + " not found in '" + branch + "'");
+        return Error::key(std::string(by_id ? "id " : "name ") + text::quoted(key) + " not found in '" + branch + "'");
     };
     std::vector<std::uint64_t> cols;
     if (by_id) {

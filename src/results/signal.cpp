@@ -1,5 +1,7 @@
 #include "results/signal.hpp"
 
+#include "util/text.hpp"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -186,7 +188,7 @@ std::vector<double> cfc(Span x, double cfc_class, double dt) {
 Result<BandType> parse_band_type(std::string_view word) {
     if (word == "low" || word == "lowpass") return BandType::Low;
     if (word == "high" || word == "highpass") return BandType::High;
-    return Error::value("btype must be 'low' or 'high', got " + quote_text(word));
+    return Error::value("btype must be 'low' or 'high', got " + text::quoted(word));
 }
 
 Result<TransferFunction> butterworth_design(std::uint32_t order, double cutoff, double fs, BandType band) {
@@ -194,7 +196,7 @@ Result<TransferFunction> butterworth_design(std::uint32_t order, double cutoff, 
     const double wn = (cutoff + cutoff) / fs;
     if (wn <= 0.0 || wn >= 1.0)
         return Error::value("Illegal Argument: Digital filter critical frequencies must be 0 < Wn < fs/2 (fs=" +
-                            format_double(fs) + " -> fs/2=" + format_double(fs * 0.5) + ")");
+                            text::format_number(fs) + " -> fs/2=" + text::format_number(fs * 0.5) + ")");
     if (order > kMaxButterworthOrder)
         return Error::value("butterworth: order must be at most " + std::to_string(kMaxButterworthOrder) + ", got " +
                             std::to_string(order));
@@ -315,44 +317,6 @@ std::vector<double> resultant(Span x, Span y, Span z) {
     const std::size_t n = std::min({x.size(), y.size(), z.size()});
     std::vector<double> out(n);
     for (std::size_t i = 0; i < n; ++i) out[i] = std::sqrt((x[i] * x[i] + y[i] * y[i]) + z[i] * z[i]);
-    return out;
-}
-
-// ---- Message helpers ----------------------------------------------------
-
-std::string format_double(double v) {
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-    // Fixed notation without a precision is the shortest round-trip form.
-    char buf[400];
-    auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    return std::string(buf, res.ptr);
-}
-
-std::string quote_text(std::string_view s) {
-    static const char hex[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\0': out += "\\0"; break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    out += "\\u{";
-                    if (c >= 0x10) out += hex[c >> 4];
-                    out += hex[c & 0xf];
-                    out += '}';
-                } else {
-                    out += ch;
-                }
-        }
-    }
-    out += '"';
     return out;
 }
 

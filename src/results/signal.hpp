@@ -86,14 +86,4 @@ Result<std::vector<double>> resample_linear(Span v, double dt_in, double dt_out)
 // sqrt(x^2 + y^2 + z^2) over the common length.
 std::vector<double> resultant(Span x, Span y, Span z);
 
-// ---- Message helpers ----------------------------------------------------
-
-// Shortest decimal that reads back to the same double, in positional
-// notation ("1000", "0.001", "NaN", "inf", "-inf").
-std::string format_double(double v);
-
-// Text in double quotes with backslash escapes for quotes, backslashes and
-// control characters.
-std::string quote_text(std::string_view s);
-
 }  // namespace tarvex::signal

@@ -1,5 +1,8 @@
 #include "util/text.hpp"
 
+#include <charconv>
+#include <cmath>
+
 namespace tarvex::text {
 
 std::string utf8_lossy(std::string_view s) {
@@ -109,6 +112,57 @@ std::vector<std::string> split_unicode_ws(std::string_view s) {
         i += n;
     }
     if (in_word) out.emplace_back(s.substr(start));
+    return out;
+}
+}  // namespace tarvex::text
+
+namespace tarvex::text {
+void append_number(std::string& out, double v) {
+    if (std::isnan(v)) {
+        out.append("NaN");
+        return;
+    }
+    if (std::isinf(v)) {
+        out.append(v < 0 ? "-inf" : "inf");
+        return;
+    }
+    // The shortest fixed form of any double fits: at most 309 integer digits,
+    // or "0." followed by 323 zeros and the significant digits.
+    char buf[400];
+    auto r = std::to_chars(buf, buf + sizeof(buf), v, std::chars_format::fixed);
+    out.append(buf, r.ptr);
+}
+
+std::string format_number(double v) {
+    std::string out;
+    append_number(out, v);
+    return out;
+}
+
+std::string quoted(std::string_view s) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\0': out += "\\0"; break;
+            default:
+                if (c < 0x20 || c == 0x7f) {
+                    out += "\\u{";
+                    if (c >= 0x10) out += hex[c >> 4];
+                    out += hex[c & 0xf];
+                    out += '}';
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    out += '"';
     return out;
 }
 }  // namespace tarvex::text

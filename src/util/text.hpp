@@ -107,3 +107,14 @@ namespace tarvex::text {
 // Split valid UTF-8 text at runs of Unicode whitespace; no empty pieces.
 std::vector<std::string> split_unicode_ws(std::string_view s);
 }  // namespace tarvex::text
+
+namespace tarvex::text {
+// A double as the shortest decimal that reads back the same, positional
+// ("1", "0.25", "0.0000001", "-0"), or "inf", "-inf", "NaN".
+void append_number(std::string& out, double v);
+std::string format_number(double v);
+
+// A text as a double-quoted literal with backslash escapes for quotes,
+// backslashes and control characters (\n, \r, \t, \0, \u{1b}).
+std::string quoted(std::string_view s);
+}  // namespace tarvex::text
