@@ -45,21 +45,6 @@ TEST(Signal, FiltfiltEmptyDenominator) {
     EXPECT_EQ(r.error().kind, ErrorKind::Value);
 }
 
-TEST(Signal, FormatDouble) {
-    EXPECT_EQ(signal::format_double(1000.0), "1000");
-    EXPECT_EQ(signal::format_double(0.15), "0.15");
-    EXPECT_EQ(signal::format_double(1e-7), "0.0000001");
-    EXPECT_EQ(signal::format_double(1e22), "10000000000000000000000");
-    EXPECT_EQ(signal::format_double(std::nan("")), "NaN");
-    EXPECT_EQ(signal::format_double(-std::numeric_limits<double>::infinity()), "-inf");
-}
-
-TEST(Signal, QuoteText) {
-    EXPECT_EQ(signal::quote_text("Low"), "\"Low\"");
-    EXPECT_EQ(signal::quote_text("a\"b\\c\n\t\r"), "\"a\\\"b\\\\c\\n\\t\\r\"");
-    EXPECT_EQ(signal::quote_text(std::string_view("\x1b\x7f", 2)), "\"\\u{1b}\\u{7f}\"");
-}
-
 TEST(Injury, DurationSamples) {
     EXPECT_EQ(injury::duration_samples(0.0025, 0.001), 3u);  // 2.5 rounds away from zero
     EXPECT_EQ(injury::duration_samples(-1.0, 0.001), 0u);

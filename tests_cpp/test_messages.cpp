@@ -1,0 +1,26 @@
+// Message helpers: numbers and quoted literals.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "util/text.hpp"
+
+using namespace tarvex;
+
+TEST(Text, FormatNumber) {
+    EXPECT_EQ(text::format_number(1000.0), "1000");
+    EXPECT_EQ(text::format_number(0.15), "0.15");
+    EXPECT_EQ(text::format_number(1e-7), "0.0000001");
+    EXPECT_EQ(text::format_number(1e22), "10000000000000000000000");
+    EXPECT_EQ(text::format_number(-0.0), "-0");
+    EXPECT_EQ(text::format_number(5e-324).size(), 326u);
+    EXPECT_EQ(text::format_number(std::nan("")), "NaN");
+    EXPECT_EQ(text::format_number(-std::numeric_limits<double>::infinity()), "-inf");
+}
+
+TEST(Text, Quoted) {
+    EXPECT_EQ(text::quoted("Low"), "\"Low\"");
+    EXPECT_EQ(text::quoted("a\"b\\c\n\t\r"), "\"a\\\"b\\\\c\\n\\t\\r\"");
+    EXPECT_EQ(text::quoted(std::string_view("\x1b\x7f\0", 3)), "\"\\u{1b}\\u{7f}\\0\"");
+}
