@@ -252,7 +252,7 @@ def test_invalid_utf8_names(tmp_path):
         r.read("d\ufffd", "n\ufffd")
 
 
-@pytest.mark.parametrize("code,dtype", [(9, np.float32), (11, np.uint8), (5, np.uint8), (0, np.uint8),
+@pytest.mark.parametrize("code,dtype", [(9, np.float32), (11, np.uint8), (5, np.uint8),
                                         (200, np.uint8), (4, np.int64)])
 def test_count_zero(tmp_path, code, dtype):
     b = LsdaBuilder()
@@ -261,7 +261,17 @@ def test_count_zero(tmp_path, code, dtype):
     assert got.dtype == dtype and got.shape == (0,)
 
 
-@pytest.mark.parametrize("code", [0, 11, 12, 255])
+def test_type_code_zero_is_an_empty_directory(tmp_path):
+    b = LsdaBuilder()
+    o = b.data("r", [1, 2, 250], type_code=0)
+    o2 = b.data("s", np.array([7], dtype=np.int64))
+    b.table([b.var("r", 0, o, 3), b.var("s", 4, o2, 1)])
+    r = open_bytes(tmp_path, b.bytes())
+    assert r.read("r") == []
+    assert list(r.read("s")) == [7]
+
+
+@pytest.mark.parametrize("code", [11, 12, 255])
 def test_raw_byte_kinds(tmp_path, code):
     b = LsdaBuilder()
     o = b.data("r", [1, 2, 250], type_code=code)
@@ -371,14 +381,6 @@ def test_other_command_in_table_jumps(tmp_path):
     b.table([b.var("x", 10, o, 1), b.record(9, (8).to_bytes(8, "little"))])
     r = open_bytes(tmp_path, b.bytes())
     assert r.read() == ["x"]
-
-
-def test_type_code_zero_is_a_dataset(tmp_path):
-    b = LsdaBuilder()
-    o = b.data("z", [9, 8], type_code=0)
-    b.table([b.var("z", 0, o, 2)])
-    got = open_bytes(tmp_path, b.bytes()).read("z")
-    assert got.dtype == np.uint8 and list(got) == [9, 8]
 
 
 def test_classes_are_final():

@@ -173,7 +173,9 @@ public:
     SymNode build(std::size_t idx) {
         RNode& r = arena[idx];
         SymNode s;
-        if (r.leaf) {
+        // Type code 0 marks a directory: an entry written with it reads as an
+        // empty directory.
+        if (r.leaf && r.type_code != 0) {
             s.type_code = r.type_code;
             s.is_leaf = true;
             s.offset = r.offset;

@@ -12,7 +12,7 @@ namespace tarvex::results {
 
 // A directory (sorted children) or a dataset leaf.
 struct SymNode {
-    bool is_leaf = false;        // a dataset (any type code, 0 included)
+    bool is_leaf = false;        // a dataset (type code 1..255)
     std::uint8_t type_code = 0;
     std::uint64_t offset = 0;    // position of the DATA record
     std::uint64_t count = 0;     // number of elements
