@@ -111,3 +111,17 @@ def test_interpreter_exit_reports_no_leaked_objects():
     out = subprocess.run([sys.executable, "-c", "import _tarvex"], capture_output=True, text=True)
     assert out.returncode == 0
     assert "leaked" not in out.stderr
+
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizer build carries no stubs")
+def test_type_stubs_type_check(tmp_path):
+    import subprocess
+    import sys
+
+    pytest.importorskip("mypy")
+    stub = pathlib.Path(_tarvex.__file__).parent / "_tarvex.pyi"
+    out = subprocess.run(
+        [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", str(tmp_path), str(stub)],
+        capture_output=True, text=True,
+    )
+    assert out.returncode == 0, out.stdout + out.stderr
