@@ -210,3 +210,15 @@ def test_real_decks_round_trip(parts):
 def test_huge_and_negative_indices(write, index, exc, text):
     with pytest.raises(exc, match=text):
         kf(write, b"*A\n").keyword(index)
+
+
+def test_numpy_integers_are_indices_but_floats_are_not(write):
+    import numpy as np
+
+    k = kf(write, b"*A\n*B\n")
+    assert k.keyword(np.int64(1))["name"] == "B"
+    assert k.keyword(np.uint8(0))["name"] == "A"
+    with pytest.raises(OverflowError):
+        k.keyword(np.int64(-1))
+    with pytest.raises(TypeError):
+        k.keyword(1.0)

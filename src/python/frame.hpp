@@ -224,9 +224,20 @@ template <>
 struct type_caster<tarvex::py::Index> {
     NB_TYPE_CASTER(tarvex::py::Index, const_name("int"))
     bool from_python(handle src, uint32_t, cleanup_list*) noexcept {
-        if (!PyLong_Check(src.ptr())) return false;
+        // Python ints and anything with __index__ (NumPy integers); not floats.
+        PyObject* obj = src.ptr();
+        nb::object converted;
+        if (!PyLong_Check(obj)) {
+            if (!PyIndex_Check(obj)) return false;
+            converted = nb::steal(PyNumber_Index(obj));
+            if (!converted.is_valid()) {
+                PyErr_Clear();
+                return false;
+            }
+            obj = converted.ptr();
+        }
         int sign = 0;
-        long long s = PyLong_AsLongLongAndOverflow(src.ptr(), &sign);
+        long long s = PyLong_AsLongLongAndOverflow(obj, &sign);
         if (s == -1 && PyErr_Occurred()) {
             PyErr_Clear();
             return false;
@@ -236,7 +247,7 @@ struct type_caster<tarvex::py::Index> {
         } else if (sign < 0 || (sign == 0 && s < 0)) {
             value.overflow = value.negative = true;
         } else {
-            unsigned long long u = PyLong_AsUnsignedLongLong(src.ptr());
+            unsigned long long u = PyLong_AsUnsignedLongLong(obj);
             if (u == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
                 PyErr_Clear();
                 value.overflow = true;
