@@ -198,6 +198,14 @@ def test_filtfilt_bad_coefficients(kw, bad, msg):
         t.filtfilt(**args)
 
 
+@pytest.mark.parametrize("kw", ["b", "a"])
+def test_filtfilt_coefficient_too_large_int_overflows(kw):
+    args = {"b": [0.5, 0.5], "a": [1.0, 0.0], "values": np.ones(4)}
+    args[kw] = [1.0, 10**400]
+    with pytest.raises(OverflowError):
+        t.filtfilt(**args)
+
+
 def test_filtfilt_zero_a0_gives_non_finite_not_error():
     out = t.filtfilt([1.0, 1.0], [0.0, 1.0], np.ones(8))
     assert not np.all(np.isfinite(out))

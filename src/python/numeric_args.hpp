@@ -54,6 +54,7 @@ inline std::string arg_str(nb::handle h, const char* param) {
 }
 
 // Any sequence of real numbers (list, tuple, array); str and bytes refused.
+// An item that is an int too large for a double keeps Python's OverflowError.
 inline std::vector<double> arg_f64_sequence(nb::handle h, const char* param) {
     auto refuse = [&]() {
         raise(Error::type(std::string("argument '") + param + "' must be a sequence of real numbers, not " +
@@ -72,6 +73,9 @@ inline std::vector<double> arg_f64_sequence(nb::handle h, const char* param) {
     for (Py_ssize_t i = 0; i < n; ++i) {
         double v = PyFloat_AsDouble(items[i]);
         if (v == -1.0 && PyErr_Occurred()) {
+            // An int too large for a double keeps Python's OverflowError, as
+            // for a single number.
+            if (PyErr_ExceptionMatches(PyExc_OverflowError)) throw nb::python_error();
             PyErr_Clear();
             raise(Error::type(std::string("argument '") + param + "' must be a sequence of real numbers; item " +
                               std::to_string(i) + " is " + Py_TYPE(items[i])->tp_name));
