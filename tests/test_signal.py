@@ -202,8 +202,9 @@ def test_filtfilt_bad_coefficients(kw, bad, msg):
 def test_filtfilt_coefficient_too_large_int_overflows(kw):
     args = {"b": [0.5, 0.5], "a": [1.0, 0.0], "values": np.ones(4)}
     args[kw] = [1.0, 10**400]
-    with pytest.raises(OverflowError):
+    with pytest.raises(OverflowError) as e:
         t.filtfilt(**args)
+    assert str(e.value) == f"int too large to convert to float (argument '{kw}', item 1)"
 
 
 def test_filtfilt_zero_a0_gives_non_finite_not_error():

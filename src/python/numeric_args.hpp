@@ -12,11 +12,14 @@
 namespace tarvex::py {
 
 // Any Python real number (float, int, NumPy scalar, anything with __float__).
-// An int too large for a double keeps Python's OverflowError.
+// An int too large for a double raises OverflowError naming the parameter.
 inline double arg_f64(nb::handle h, const char* param) {
     double v = PyFloat_AsDouble(h.ptr());
     if (v == -1.0 && PyErr_Occurred()) {
-        if (PyErr_ExceptionMatches(PyExc_OverflowError)) throw nb::python_error();
+        if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            PyErr_Clear();
+            raise(Error::overflow(std::string("int too large to convert to float (argument '") + param + "')"));
+        }
         PyErr_Clear();
         raise(Error::type(std::string("argument '") + param + "' must be a real number, not " +
                           Py_TYPE(h.ptr())->tp_name));
@@ -54,7 +57,7 @@ inline std::string arg_str(nb::handle h, const char* param) {
 }
 
 // Any sequence of real numbers (list, tuple, array); str and bytes refused.
-// An item that is an int too large for a double keeps Python's OverflowError.
+// An item that is an int too large for a double raises OverflowError.
 inline std::vector<double> arg_f64_sequence(nb::handle h, const char* param) {
     auto refuse = [&]() {
         raise(Error::type(std::string("argument '") + param + "' must be a sequence of real numbers, not " +
@@ -73,9 +76,13 @@ inline std::vector<double> arg_f64_sequence(nb::handle h, const char* param) {
     for (Py_ssize_t i = 0; i < n; ++i) {
         double v = PyFloat_AsDouble(items[i]);
         if (v == -1.0 && PyErr_Occurred()) {
-            // An int too large for a double keeps Python's OverflowError, as
-            // for a single number.
-            if (PyErr_ExceptionMatches(PyExc_OverflowError)) throw nb::python_error();
+            // An int too large for a double is an OverflowError, as for a
+            // single number.
+            if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+                PyErr_Clear();
+                raise(Error::overflow(std::string("int too large to convert to float (argument '") + param +
+                                      "', item " + std::to_string(i) + ")"));
+            }
             PyErr_Clear();
             raise(Error::type(std::string("argument '") + param + "' must be a sequence of real numbers; item " +
                               std::to_string(i) + " is " + Py_TYPE(items[i])->tp_name));
