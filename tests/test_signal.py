@@ -363,10 +363,23 @@ def test_butterworth_order_beyond_int64_uses_interpreter_error():
     assert str(e.value) != "out of range integral type conversion attempted"
 
 
-@pytest.mark.parametrize("order", [2.0, "2", None])
+@pytest.mark.parametrize("order", [2.0, "2", None, np.float64(2.0)])
 def test_butterworth_order_must_be_int(order):
     with pytest.raises(TypeError, match="'order'"):
         t.butterworth(np.ones(10), order, 10.0, 1000.0)
+
+
+@pytest.mark.parametrize("order", [np.int64(3), np.uint16(3), np.int8(3)])
+def test_butterworth_order_accepts_integer_types(order, rng):
+    x = rng.standard_normal(40)
+    np.testing.assert_array_equal(t.butterworth(x, order, 50.0, 1000.0), t.butterworth(x, 3, 50.0, 1000.0))
+
+
+@pytest.mark.parametrize("order", [np.int64(-1), np.uint64(2**32)])
+def test_butterworth_integer_type_order_out_of_range(order):
+    with pytest.raises(OverflowError) as e:
+        t.butterworth(np.ones(10), order, 10.0, 1000.0)
+    assert str(e.value) == "out of range integral type conversion attempted"
 
 
 def test_butterworth_order_bound():

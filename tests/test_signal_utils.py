@@ -117,6 +117,16 @@ def test_decimate_factor_errors():
         t.decimate(np.ones(3), 2.0)
     with pytest.raises(TypeError, match="'factor'"):
         t.decimate(np.ones(3), None)
+    with pytest.raises(TypeError, match="'factor'"):
+        t.decimate(np.ones(3), np.float64(2.0))
+    with pytest.raises(OverflowError, match="factor"):
+        t.decimate(np.ones(3), np.int64(-1))
+
+
+@pytest.mark.parametrize("factor", [np.int64(3), np.uint8(3), np.int32(3), True])
+def test_decimate_accepts_integer_types(factor):
+    v = np.arange(10.0)
+    np.testing.assert_array_equal(t.decimate(v, factor), t.decimate(v, int(factor)))
 
 
 # ---- resample_linear -------------------------------------------------------------

@@ -27,11 +27,23 @@ inline double arg_f64(nb::handle h, const char* param) {
     return v;
 }
 
+// An integer argument as a Python int: an int itself, or the value of any
+// other integer type (NumPy integer scalars, anything with __index__).  Floats
+// and other non-integers raise TypeError naming the parameter.
+inline nb::object arg_int(nb::handle h, const char* param) {
+    if (PyLong_Check(h.ptr())) return nb::borrow(h);
+    if (PyIndex_Check(h.ptr())) {
+        nb::object v = nb::steal(PyNumber_Index(h.ptr()));
+        if (v.is_valid()) return v;
+        PyErr_Clear();
+    }
+    raise(Error::type(std::string("argument '") + param + "' must be an int, not " + Py_TYPE(h.ptr())->tp_name));
+}
+
 // A non-negative int used as a count (OverflowError when negative or beyond
 // 64 bits, with the same texts as Index).
-inline std::uint64_t arg_count(nb::handle h, const char* param) {
-    if (!PyLong_Check(h.ptr()))
-        raise(Error::type(std::string("argument '") + param + "' must be an int, not " + Py_TYPE(h.ptr())->tp_name));
+inline std::uint64_t arg_count(nb::handle arg, const char* param) {
+    nb::object h = arg_int(arg, param);
     unsigned long long v = PyLong_AsUnsignedLongLong(h.ptr());
     if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
         PyErr_Clear();

@@ -20,9 +20,8 @@ signal::Span span_of(const F64Array& a) { return {a.data(), a.size()}; }
 nb::object to_array(std::vector<double>&& v) { return nb::cast(to_numpy_1d(std::move(v))); }
 
 // The filter order: an int from 0 to 4294967295.
-std::uint32_t arg_order(nb::handle h) {
-    if (!PyLong_Check(h.ptr()))
-        raise(Error::type(std::string("argument 'order' must be an int, not ") + Py_TYPE(h.ptr())->tp_name));
+std::uint32_t arg_order(nb::handle arg) {
+    nb::object h = arg_int(arg, "order");
     long long v = PyLong_AsLongLong(h.ptr());
     if (v == -1 && PyErr_Occurred()) throw nb::python_error();  // beyond the 64-bit range
     if (v < 0 || v > 4294967295LL) raise(Error::overflow("out of range integral type conversion attempted"));
