@@ -198,6 +198,15 @@ def test_filtfilt_bad_coefficients(kw, bad, msg):
         t.filtfilt(**args)
 
 
+@pytest.mark.parametrize("kw", ["b", "a"])
+def test_filtfilt_coefficient_too_large_int_overflows(kw):
+    args = {"b": [0.5, 0.5], "a": [1.0, 0.0], "values": np.ones(4)}
+    args[kw] = [1.0, 10**400]
+    with pytest.raises(OverflowError) as e:
+        t.filtfilt(**args)
+    assert str(e.value) == f"int too large to convert to float (argument '{kw}', item 1)"
+
+
 def test_filtfilt_zero_a0_gives_non_finite_not_error():
     out = t.filtfilt([1.0, 1.0], [0.0, 1.0], np.ones(8))
     assert not np.all(np.isfinite(out))
@@ -354,10 +363,23 @@ def test_butterworth_order_beyond_int64_uses_interpreter_error():
     assert str(e.value) != "out of range integral type conversion attempted"
 
 
-@pytest.mark.parametrize("order", [2.0, "2", None])
+@pytest.mark.parametrize("order", [2.0, "2", None, np.float64(2.0)])
 def test_butterworth_order_must_be_int(order):
     with pytest.raises(TypeError, match="'order'"):
         t.butterworth(np.ones(10), order, 10.0, 1000.0)
+
+
+@pytest.mark.parametrize("order", [np.int64(3), np.uint16(3), np.int8(3)])
+def test_butterworth_order_accepts_integer_types(order, rng):
+    x = rng.standard_normal(40)
+    np.testing.assert_array_equal(t.butterworth(x, order, 50.0, 1000.0), t.butterworth(x, 3, 50.0, 1000.0))
+
+
+@pytest.mark.parametrize("order", [np.int64(-1), np.uint64(2**32)])
+def test_butterworth_integer_type_order_out_of_range(order):
+    with pytest.raises(OverflowError) as e:
+        t.butterworth(np.ones(10), order, 10.0, 1000.0)
+    assert str(e.value) == "out of range integral type conversion attempted"
 
 
 def test_butterworth_order_bound():

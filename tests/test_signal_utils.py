@@ -117,6 +117,16 @@ def test_decimate_factor_errors():
         t.decimate(np.ones(3), 2.0)
     with pytest.raises(TypeError, match="'factor'"):
         t.decimate(np.ones(3), None)
+    with pytest.raises(TypeError, match="'factor'"):
+        t.decimate(np.ones(3), np.float64(2.0))
+    with pytest.raises(OverflowError, match="factor"):
+        t.decimate(np.ones(3), np.int64(-1))
+
+
+@pytest.mark.parametrize("factor", [np.int64(3), np.uint8(3), np.int32(3), True])
+def test_decimate_accepts_integer_types(factor):
+    v = np.arange(10.0)
+    np.testing.assert_array_equal(t.decimate(v, factor), t.decimate(v, int(factor)))
 
 
 # ---- resample_linear -------------------------------------------------------------
@@ -327,9 +337,19 @@ def test_float_arguments_refuse_non_numbers(bad):
         t.resample_linear(np.ones(3), 1.0, bad)
 
 
-def test_float_argument_too_large_int():
-    with pytest.raises(OverflowError):
-        t.integrate(np.ones(3), 10**400)
+@pytest.mark.parametrize(
+    "call,name",
+    [
+        (lambda big: t.integrate(np.ones(3), big), "dt"),
+        (lambda big: t.cfc(np.ones(3), big, 1e-4), "cfc"),
+        (lambda big: t.resample_linear(np.ones(3), 1.0, big), "dt_out"),
+        (lambda big: t.hic(np.ones(3), 1e-3, big), "window"),
+    ],
+)
+def test_float_argument_too_large_int(call, name):
+    with pytest.raises(OverflowError) as e:
+        call(10**400)
+    assert str(e.value) == f"int too large to convert to float (argument '{name}')"
 
 
 def test_conversion_runs_in_signature_order():

@@ -1,11 +1,15 @@
 // Python face of the injury criteria: hic, hic15, hic36, clip,
-// severity_index, bric, ubric, vc, nij, nic and tibia_index.  Each returns a
+// severity_index, bric, ubric, vc, nij, nic and tibia_index, and of resultant,
+// which prepares the head or chest resultant for them.  Each criterion returns a
 // float, runs on the calling thread with the interpreter lock held and
 // converts its arguments in signature order.
+#include <vector>
+
 #include "python/bindings.hpp"
 #include "python/frame.hpp"
 #include "python/numeric_args.hpp"
 #include "results/injury.hpp"
+#include "results/signal.hpp"
 
 namespace tarvex::py {
 
@@ -14,6 +18,8 @@ namespace {
 #define TARVEX_F64_ARRAY "numpy.typing.NDArray[numpy.float64]"
 
 injury::Span span_of(const F64Array& a) { return {a.data(), a.size()}; }
+
+nb::object to_array(std::vector<double>&& v) { return nb::cast(to_numpy_1d(std::move(v))); }
 
 const char* const kHicDoc =
     "Head Injury Criterion: the largest (t2 - t1) * (mean acceleration over [t1, t2]) ** 2.5 over all "
@@ -29,6 +35,21 @@ double run_hic(nb::handle a, nb::handle dt, double window) {
 }
 
 }  // namespace
+
+void bind_resultant(nb::module_& m) {
+    m.def(
+        "resultant",
+        [](nb::handle x, nb::handle y, nb::handle z) {
+            F64Array xa(x, "x");
+            F64Array ya(y, "y");
+            F64Array za(z, "z");
+            return to_array(signal::resultant(span_of(xa), span_of(ya), span_of(za)));
+        },
+        nb::arg("x").none(), nb::arg("y").none(), nb::arg("z").none(),
+        nb::sig("def resultant(x: " TARVEX_F64_ARRAY ", y: " TARVEX_F64_ARRAY ", z: " TARVEX_F64_ARRAY
+                ") -> " TARVEX_F64_ARRAY),
+        "Elementwise sqrt(x**2 + y**2 + z**2) over the shortest of the three lengths.");
+}
 
 void bind_hic(nb::module_& m) {
     m.def(

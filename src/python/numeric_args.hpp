@@ -12,11 +12,14 @@
 namespace tarvex::py {
 
 // Any Python real number (float, int, NumPy scalar, anything with __float__).
-// An int too large for a double keeps Python's OverflowError.
+// An int too large for a double raises OverflowError naming the parameter.
 inline double arg_f64(nb::handle h, const char* param) {
     double v = PyFloat_AsDouble(h.ptr());
     if (v == -1.0 && PyErr_Occurred()) {
-        if (PyErr_ExceptionMatches(PyExc_OverflowError)) throw nb::python_error();
+        if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            PyErr_Clear();
+            raise(Error::overflow(std::string("int too large to convert to float (argument '") + param + "')"));
+        }
         PyErr_Clear();
         raise(Error::type(std::string("argument '") + param + "' must be a real number, not " +
                           Py_TYPE(h.ptr())->tp_name));
@@ -24,11 +27,23 @@ inline double arg_f64(nb::handle h, const char* param) {
     return v;
 }
 
+// An integer argument as a Python int: an int itself, or the value of any
+// other integer type (NumPy integer scalars, anything with __index__).  Floats
+// and other non-integers raise TypeError naming the parameter.
+inline nb::object arg_int(nb::handle h, const char* param) {
+    if (PyLong_Check(h.ptr())) return nb::borrow(h);
+    if (PyIndex_Check(h.ptr())) {
+        nb::object v = nb::steal(PyNumber_Index(h.ptr()));
+        if (v.is_valid()) return v;
+        PyErr_Clear();
+    }
+    raise(Error::type(std::string("argument '") + param + "' must be an int, not " + Py_TYPE(h.ptr())->tp_name));
+}
+
 // A non-negative int used as a count (OverflowError when negative or beyond
 // 64 bits, with the same texts as Index).
-inline std::uint64_t arg_count(nb::handle h, const char* param) {
-    if (!PyLong_Check(h.ptr()))
-        raise(Error::type(std::string("argument '") + param + "' must be an int, not " + Py_TYPE(h.ptr())->tp_name));
+inline std::uint64_t arg_count(nb::handle arg, const char* param) {
+    nb::object h = arg_int(arg, param);
     unsigned long long v = PyLong_AsUnsignedLongLong(h.ptr());
     if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
         PyErr_Clear();
@@ -54,6 +69,7 @@ inline std::string arg_str(nb::handle h, const char* param) {
 }
 
 // Any sequence of real numbers (list, tuple, array); str and bytes refused.
+// An item that is an int too large for a double raises OverflowError.
 inline std::vector<double> arg_f64_sequence(nb::handle h, const char* param) {
     auto refuse = [&]() {
         raise(Error::type(std::string("argument '") + param + "' must be a sequence of real numbers, not " +
@@ -72,6 +88,13 @@ inline std::vector<double> arg_f64_sequence(nb::handle h, const char* param) {
     for (Py_ssize_t i = 0; i < n; ++i) {
         double v = PyFloat_AsDouble(items[i]);
         if (v == -1.0 && PyErr_Occurred()) {
+            // An int too large for a double is an OverflowError, as for a
+            // single number.
+            if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+                PyErr_Clear();
+                raise(Error::overflow(std::string("int too large to convert to float (argument '") + param +
+                                      "', item " + std::to_string(i) + ")"));
+            }
             PyErr_Clear();
             raise(Error::type(std::string("argument '") + param + "' must be a sequence of real numbers; item " +
                               std::to_string(i) + " is " + Py_TYPE(items[i])->tp_name));

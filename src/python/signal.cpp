@@ -1,5 +1,5 @@
 // Python face of the signal functions: cfc, butterworth, filtfilt, integrate,
-// differentiate, decimate, resample_linear and resultant.  All run on the
+// differentiate, decimate and resample_linear.  All run on the
 // calling thread with the interpreter lock held; arguments are converted in
 // signature order.
 #include <string>
@@ -20,9 +20,8 @@ signal::Span span_of(const F64Array& a) { return {a.data(), a.size()}; }
 nb::object to_array(std::vector<double>&& v) { return nb::cast(to_numpy_1d(std::move(v))); }
 
 // The filter order: an int from 0 to 4294967295.
-std::uint32_t arg_order(nb::handle h) {
-    if (!PyLong_Check(h.ptr()))
-        raise(Error::type(std::string("argument 'order' must be an int, not ") + Py_TYPE(h.ptr())->tp_name));
+std::uint32_t arg_order(nb::handle arg) {
+    nb::object h = arg_int(arg, "order");
     long long v = PyLong_AsLongLong(h.ptr());
     if (v == -1 && PyErr_Occurred()) throw nb::python_error();  // beyond the 64-bit range
     if (v < 0 || v > 4294967295LL) raise(Error::overflow("out of range integral type conversion attempted"));
@@ -148,21 +147,6 @@ void bind_resample_linear(nb::module_& m) {
         "The output has ``floor((n - 1) * dt_in / dt_out) + 1`` samples, the last at or before the last "
         "input time.  A non-positive interval or an empty input gives an empty array; one sample is "
         "returned as is.  An output of 2**32 samples or more raises ValueError.");
-}
-
-void bind_resultant(nb::module_& m) {
-    m.def(
-        "resultant",
-        [](nb::handle x, nb::handle y, nb::handle z) {
-            F64Array xa(x, "x");
-            F64Array ya(y, "y");
-            F64Array za(z, "z");
-            return to_array(signal::resultant(span_of(xa), span_of(ya), span_of(za)));
-        },
-        nb::arg("x").none(), nb::arg("y").none(), nb::arg("z").none(),
-        nb::sig("def resultant(x: " TARVEX_F64_ARRAY ", y: " TARVEX_F64_ARRAY ", z: " TARVEX_F64_ARRAY
-                ") -> " TARVEX_F64_ARRAY),
-        "Elementwise sqrt(x**2 + y**2 + z**2) over the shortest of the three lengths.");
 }
 
 }  // namespace tarvex::py
