@@ -357,3 +357,35 @@ TEST(Library, DesignationRules) {
             for (const FieldDef& f : c.fields()) EXPECT_TRUE(f.refers.is_none()) << kw << " " << f.name;
     EXPECT_EQ(field(find("EM_SOLVER_BEMMAT"), "MATID")->refers, FieldRef::of(EntityKind::Material));
 }
+
+TEST(Library, FieldPositions) {
+    auto pos = find_field(part_entry(), "MID");
+    ASSERT_TRUE(pos);
+    EXPECT_EQ(pos->card, 1u);
+    EXPECT_EQ(pos->field, 2u);
+    EXPECT_STREQ(pos->def->name, "mid");
+    EXPECT_EQ(pos->def->refers, FieldRef::of(EntityKind::Material));
+    EXPECT_EQ(find_field(part_entry(), "mid")->field, 2u);
+    EXPECT_FALSE(find_field(part_entry(), "mi"));
+    EXPECT_FALSE(find_field(part_entry(), "mid "));
+    EXPECT_FALSE(find_field(part_entry(), ""));
+    auto bi = find_field(*find("SECTION_SHELL"), "bi_2");
+    ASSERT_TRUE(bi);
+    EXPECT_EQ(bi->card, 4u);
+    EXPECT_EQ(bi->field, 1u);
+    // The first of equal names wins (card order, then field order).
+    auto tc = find_field(*find("INCLUDE_TRANSFORM"), "-");
+    ASSERT_TRUE(tc);
+    EXPECT_EQ(tc->card, 2u);
+    EXPECT_EQ(tc->field, 1u);
+}
+
+TEST(Library, HasDesignation) {
+    EXPECT_FALSE(has_designation(node_entry()));
+    EXPECT_TRUE(has_designation(part_entry()));
+    EXPECT_FALSE(has_designation(part_entry().cards()[0]));
+    EXPECT_TRUE(has_designation(part_entry().cards()[1]));
+    EXPECT_FALSE(has_designation(hourglass_entry()));
+    EXPECT_TRUE(has_designation(find("ELEMENT_SHELL")->cards()[0]));
+    EXPECT_FALSE(has_designation(*find("MAT_ELASTIC")));
+}
