@@ -389,3 +389,20 @@ TEST(Library, HasDesignation) {
     EXPECT_TRUE(has_designation(find("ELEMENT_SHELL")->cards()[0]));
     EXPECT_FALSE(has_designation(*find("MAT_ELASTIC")));
 }
+
+TEST(Library, FieldNamesHaveNoSurroundingBlanks) {
+    auto check = [](const KeywordDef& e) {
+        for (const CardDef& c : e.cards())
+            for (const FieldDef& f : c.fields()) {
+                std::string_view n = f.name_view();
+                ASSERT_FALSE(n.empty()) << e.name();
+                EXPECT_NE(n.front(), ' ') << e.name() << " '" << n << "'";
+                EXPECT_NE(n.back(), ' ') << e.name() << " '" << n << "'";
+            }
+    };
+    for (const KeywordDef& e : sorted_table()) check(e);
+    for (const KeywordDef* e : {&node_entry(), &part_entry(), &hourglass_entry()}) check(*e);
+    // Names the layout database writes with a trailing blank are found without it.
+    EXPECT_TRUE(find_field(*find("CESE_BOUNDARY_SEGMENT"), "N2"));
+    EXPECT_TRUE(find_field(*find("INITIAL_VOLUME_FRACTION_GEOMETRY"), "SGSID"));
+}

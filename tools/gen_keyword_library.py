@@ -297,7 +297,7 @@ SURFACE_TYPE_PAIRS = {
 
 def series_fields(kw: str, s: dict):
     n = s["per_line"]
-    template = f"{s['name']}{{i}}"
+    template = f"{s['name'].strip()}{{i}}"
     for prefix, sname, names in SERIES_NAMES:
         if kw.startswith(prefix) and sname == s["name"] and (prefix == kw or not any(
                 kw.startswith(p2) and len(p2) > len(prefix) and sn2 == sname for p2, sn2, _ in SERIES_NAMES)):
@@ -320,7 +320,9 @@ def from_database(kw: str, entry: dict):
             cards.append(series_fields(kw, c["series"]))
             continue
         fields = c["fields"] or []
-        cards.append([[f["name"], TYPES[f["type"]], f["width"], LINKS[f["link"]]] for f in fields])
+        # A blank around a name (the database writes "N2 ", "LCID ", ...) is no
+        # part of it; blanks inside a name ("SPECIES NAME") are kept.
+        cards.append([[f["name"].strip(), TYPES[f["type"]], f["width"], LINKS[f["link"]]] for f in fields])
     return cards
 
 
