@@ -120,6 +120,26 @@ TEST(BlockIncludes, ContinuedFileNameIsNotReadAsOffsets) {
     EXPECT_EQ(raw[0].offsets, offsets({1000, 0, 0, 0, 0, 0, 0, 500}));
 }
 
+TEST(BlockIncludes, OffsetsFollowTheFileNameAsTheNameReaderReadsIt) {
+    // A continuation line that starts with '$' still belongs to the name.
+    ParsedFile f = parse("*INCLUDE_TRANSFORM\n$ the file\nsub +\n$dir/x.k\n      1000\n       500\n");
+    auto raw = extract_raw_includes(f);
+    ASSERT_EQ(raw.size(), 1u);
+    EXPECT_EQ(raw[0].name, "sub$dir/x.k");
+    EXPECT_EQ(raw[0].offsets, offsets({1000, 0, 0, 0, 0, 0, 0, 500}));
+    // A name continued onto a blank line ends there; the next card line holds the offsets.
+    f = parse("*INCLUDE_TRANSFORM\nx.k +\n\n      1000\n       500\n");
+    raw = extract_raw_includes(f);
+    ASSERT_EQ(raw.size(), 1u);
+    EXPECT_EQ(raw[0].name, "x.k");
+    EXPECT_EQ(raw[0].offsets, offsets({1000, 0, 0, 0, 0, 0, 0, 500}));
+    // CR LF line ends.
+    EXPECT_EQ(single_transform("*INCLUDE_TRANSFORM\r\nx.k\r\n      1000\r\n       500\r\n"),
+              offsets({1000, 0, 0, 0, 0, 0, 0, 500}));
+    // A name continued to the end of the block leaves no offset card.
+    EXPECT_EQ(single_transform("*INCLUDE_TRANSFORM\nx.k +\n"), offsets({}));
+}
+
 TEST(BlockIncludes, KindsOrderAndSkippedBlocks) {
     ParsedFile f = parse(
         "*KEYWORD\n*include\na.k\n*INCLUDE_TRANSFORM\nb.k\n1\n*NODE\n1\n*INCLUDE_PATH\n/lib\n"

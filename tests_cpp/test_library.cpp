@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "keywords/library.hpp"
 
@@ -184,4 +187,222 @@ TEST(Library, IncludeTransformLayout) {
     EXPECT_EQ(names_of(d->cards()[1]), "IDNOFF,IDEOFF,IDPOFF,IDMOFF,IDSOFF,IDFOFF,IDDOFF");
     EXPECT_EQ(names_of(d->cards()[2]), "IDROFF,-,PREFIX,SUFFIX");
     EXPECT_EQ(d->cards()[4].fields()[0].refers, FieldRef::of(EntityKind::Transform));
+}
+
+namespace {
+// "NAME:TYPE:WIDTH[:REF]" per field, fields separated by blanks, cards by '|';
+// TYPE is i, f or s; REF is a kind name or "any" for the surface-set group.
+std::string layout_of(const KeywordDef& d) {
+    std::string out;
+    for (std::size_t ci = 0; ci < d.card_count; ++ci) {
+        if (ci) out += " |";
+        for (const FieldDef& f : d.cards()[ci].fields()) {
+            if (!out.empty()) out += " ";
+            out += f.name;
+            out += f.ty == FieldType::Int ? ":i:" : f.ty == FieldType::Float ? ":f:" : ":s:";
+            out += std::to_string(f.width);
+            if (f.refers.tag == FieldRef::Tag::Kind) out += std::string(":") + entity_kind_name(f.refers.kind);
+            if (f.refers.tag == FieldRef::Tag::AnyOf) out += ":any";
+        }
+    }
+    return out;
+}
+
+std::string ints(const char* names, int width, const char* ref = nullptr) {
+    std::string out, n;
+    std::string s(names);
+    std::size_t p = 0;
+    while (p <= s.size()) {
+        std::size_t q = s.find(' ', p);
+        if (q == std::string::npos) q = s.size();
+        if (q > p) {
+            if (!out.empty()) out += " ";
+            out += s.substr(p, q - p) + ":i:" + std::to_string(width) + (ref ? std::string(":") + ref : "");
+        }
+        p = q + 1;
+    }
+    return out;
+}
+
+std::string floats(const char* names, int width = 10) {
+    std::string out;
+    std::string s(names);
+    std::size_t p = 0;
+    while (p <= s.size()) {
+        std::size_t q = s.find(' ', p);
+        if (q == std::string::npos) q = s.size();
+        if (q > p) {
+            if (!out.empty()) out += " ";
+            out += s.substr(p, q - p) + ":f:" + std::to_string(width);
+        }
+        p = q + 1;
+    }
+    return out;
+}
+}  // namespace
+
+// Every entry whose layout is fixed field by field: name, type, width, designation.
+TEST(Library, FixedEntriesFieldByField) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"NODE", "nid:i:8 x:f:16 y:f:16 z:f:16 tc:i:8 rc:i:8"},
+        {"PART", "heading:s:80 | pid:i:10 secid:i:10:Section mid:i:10:Material eosid:i:10:Eos "
+                 "hgid:i:10:Hourglass grav:i:10 adpopt:i:10 tmid:i:10:ThermalMaterial"},
+        {"HOURGLASS", "HGID:i:10 IHQ:i:10 QM:f:10 IBQ:i:10 Q1:f:10 Q2:f:10 QB/VDC:f:10 QW:f:10"},
+        {"HOURGLASS_HOURGLASS", "HGID:i:10 IHQ:i:10 QM:f:10 IBQ:i:10 Q1:f:10 Q2:f:10 QB/VDC:f:10 QW:f:10"},
+        {"SECTION_SHELL",
+         "SECID:i:10 ELFORM:i:10 SHRF:f:10 NIP:i:10 PROPT:f:10 QR/IRID:i:10 ICOMP:i:10 SETYP:i:10 | " +
+             floats("T1 T2 T3 T4 NLOC MAREA IDOF") + " EDGSET:i:10 | " +
+             ints("NIPP NXDOF IUNF IHGF ITAJ LMC NHSV ILOC", 10) + " | " + floats("XI ETA WGT") + " | " +
+             floats("Bi Bi_2 Bi_3 Bi_4 Bi_5 Bi_6 Bi_7 Bi_8") + " | " + floats("Pi Pi_2 Pi_3 Pi_4 Pi_5 Pi_6 Pi_7 Pi_8")},
+        {"MAT_ELASTIC", "MID:i:10 " + floats("RO E PR DA DB NOT_USED")},
+        {"DEFINE_CURVE", "LCID:i:10 SIDR:i:10 " + floats("SFA SFO OFFA OFFO") + " DATTYP:i:10 LCINT:i:10 | " +
+                             floats("A1 O1", 20)},
+        {"INCLUDE_TRANSFORM", "FILENAME:s:80 | " + ints("IDNOFF IDEOFF IDPOFF IDMOFF IDSOFF IDFOFF IDDOFF", 10) +
+                                  " | IDROFF:i:10 -:i:10 PREFIX:s:10 SUFFIX:s:10 | " + floats("FCTMAS FCTTIM FCTLEN") +
+                                  " FCTTEM:s:10 INCOUT1:i:10 FCTCHG:f:10 | TRANID:i:10:Transform"},
+        {"ELEMENT_SHELL", "EID:i:8 PID:i:8:Part " + ints("N1 N2 N3 N4 N5 N6 N7 N8", 8, "Node")},
+        {"SET_NODE_LIST", "SID:i:10 " + floats("DA1 DA2 DA3 DA4") + " SOLVER:s:10 ITS:s:10 -:s:10 | " +
+                              ints("NID1 NID2 NID3 NID4 NID5 NID6 NID7 NID8", 10, "Node")},
+        {"DEFINE_TABLE", "TBID:i:10 SFA:f:10 OFFA:f:10 | VALUE:f:20 LCID:i:10:Curve"},
+        {"INCLUDE_INCLUDE", "FILENAME:s:80"},
+    };
+    for (const auto& [name, want] : cases) {
+        const KeywordDef* d = find(name);
+        ASSERT_NE(d, nullptr) << name;
+        EXPECT_EQ(d->name(), name);
+        EXPECT_EQ(layout_of(*d), want) << name;
+    }
+    const KeywordDef* c = find("CONTACT_AUTOMATIC_SINGLE_SURFACE");
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(c->card_count, 3u);
+    EXPECT_EQ(layout_of(*c).substr(0, layout_of(*c).find(" |")),
+              "SURFA:i:10:any SURFB:i:10:any SURFATYP:i:10 SURFBTYP:i:10 SABOXID:i:10:Box SBBOXID:i:10:Box "
+              "SAPR:i:10 SBPR:i:10");
+    for (std::size_t ci = 1; ci < 3; ++ci)
+        for (const FieldDef& f : c->cards()[ci].fields()) {
+            EXPECT_TRUE(f.refers.is_none()) << f.name;
+            EXPECT_NE(f.ty, FieldType::Str) << f.name;
+        }
+}
+
+TEST(Library, TitleEntriesEqualTheirBase) {
+    int titles = 0;
+    for (const KeywordDef& e : sorted_table()) {
+        std::string_view n = e.name();
+        if (!n.ends_with("_TITLE")) continue;
+        ++titles;
+        const KeywordDef* base = find(n.substr(0, n.size() - 6));
+        ASSERT_NE(base, nullptr) << n;
+        EXPECT_EQ(layout_of(e), layout_of(*base)) << n;
+    }
+    EXPECT_EQ(titles, 3);
+}
+
+TEST(Library, IdEntriesHaveTheirBase) {
+    int ids = 0;
+    for (const KeywordDef& e : sorted_table()) {
+        std::string_view n = e.name();
+        if (!n.ends_with("_ID")) continue;
+        ++ids;
+        EXPECT_NE(find(n.substr(0, n.size() - 3)), nullptr) << n;
+    }
+    EXPECT_EQ(ids, 118);
+}
+
+TEST(Library, NamesAreUpperCaseButFive) {
+    std::vector<std::string> mixed;
+    for (const KeywordDef& e : sorted_table()) {
+        std::string u(e.name());
+        for (char& ch : u) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        if (u != e.name()) mixed.emplace_back(e.name());
+    }
+    EXPECT_EQ(mixed, (std::vector<std::string>{"ELEMENT_SOLID (ten nodes format)", "ELEMENT_SOLID_DOF (ten nodes format)",
+                                                "ELEMENT_SOLID_ORTHO (ten nodes format)",
+                                                "ELEMENT_SOLID_ORTHO_DOF (ten nodes format)", "MAT_115_o",
+                                                "MAT_249_UDfiber"}));
+}
+
+TEST(Library, DesignationRules) {
+    // Surface fields whose set type another field of the card chooses, in the
+    // database's several spellings of that type field.
+    const std::pair<const char*, std::vector<const char*>> surfaces[] = {
+        {"ALE_STRUCTURED_FSI", {"LSTRSID", "ALESID"}},
+        {"CONSTRAINED_LAGRANGE_IN_SOLID", {"LSTRSID", "ALESID"}},
+        {"DEFINE_BEAM_SOLID_COUPLING", {"LSTRID", "MSOLIDM"}},
+        {"DEFINE_DE_MASSFLOW_PLANE", {"PRTCLSID", "SURFSID"}},
+        {"DEFINE_FP_TO_SURFACE_COUPLING", {"FP", "SURF"}},
+        {"CONSTRAINED_SOLID_IN_SOLID", {"SSIDA", "SSIDB"}},
+        {"ALE_FSI_PROJECTION", {"LAGSID", "ALESID"}},
+    };
+    auto field = [](const KeywordDef* d, std::string_view name) -> const FieldDef* {
+        for (const CardDef& c : d->cards())
+            for (const FieldDef& f : c.fields())
+                if (f.name_view() == name) return &f;
+        return nullptr;
+    };
+    for (const auto& [kw, names] : surfaces) {
+        const KeywordDef* d = find(kw);
+        ASSERT_NE(d, nullptr) << kw;
+        for (const char* n : names) {
+            const FieldDef* f = field(d, n);
+            ASSERT_NE(f, nullptr) << kw << " " << n;
+            EXPECT_EQ(f->refers, FieldRef::surface_sets()) << kw << " " << n;
+        }
+    }
+    // The CESE solvers' surface set ids stand alone on their card: no type field, no group.
+    EXPECT_TRUE(field(find("CESE_BOUNDARY_FSI_PART_SET"), "SURFSID")->refers.is_none());
+    // The ids of a *SET_..._GENERAL card are of the kind its OPTION text names.
+    for (const char* kw : {"SET_BEAM_GENERAL", "SET_BEAM_GENERAL_COLLECT"})
+        for (const CardDef& c : find(kw)->cards())
+            for (const FieldDef& f : c.fields()) EXPECT_TRUE(f.refers.is_none()) << kw << " " << f.name;
+    EXPECT_EQ(field(find("EM_SOLVER_BEMMAT"), "MATID")->refers, FieldRef::of(EntityKind::Material));
+}
+
+TEST(Library, FieldPositions) {
+    auto pos = find_field(part_entry(), "MID");
+    ASSERT_TRUE(pos);
+    EXPECT_EQ(pos->card, 1u);
+    EXPECT_EQ(pos->field, 2u);
+    EXPECT_STREQ(pos->def->name, "mid");
+    EXPECT_EQ(pos->def->refers, FieldRef::of(EntityKind::Material));
+    EXPECT_EQ(find_field(part_entry(), "mid")->field, 2u);
+    EXPECT_FALSE(find_field(part_entry(), "mi"));
+    EXPECT_FALSE(find_field(part_entry(), "mid "));
+    EXPECT_FALSE(find_field(part_entry(), ""));
+    auto bi = find_field(*find("SECTION_SHELL"), "bi_2");
+    ASSERT_TRUE(bi);
+    EXPECT_EQ(bi->card, 4u);
+    EXPECT_EQ(bi->field, 1u);
+    // The first of equal names wins (card order, then field order).
+    auto tc = find_field(*find("INCLUDE_TRANSFORM"), "-");
+    ASSERT_TRUE(tc);
+    EXPECT_EQ(tc->card, 2u);
+    EXPECT_EQ(tc->field, 1u);
+}
+
+TEST(Library, HasDesignation) {
+    EXPECT_FALSE(has_designation(node_entry()));
+    EXPECT_TRUE(has_designation(part_entry()));
+    EXPECT_FALSE(has_designation(part_entry().cards()[0]));
+    EXPECT_TRUE(has_designation(part_entry().cards()[1]));
+    EXPECT_FALSE(has_designation(hourglass_entry()));
+    EXPECT_TRUE(has_designation(find("ELEMENT_SHELL")->cards()[0]));
+    EXPECT_FALSE(has_designation(*find("MAT_ELASTIC")));
+}
+
+TEST(Library, FieldNamesHaveNoSurroundingBlanks) {
+    auto check = [](const KeywordDef& e) {
+        for (const CardDef& c : e.cards())
+            for (const FieldDef& f : c.fields()) {
+                std::string_view n = f.name_view();
+                ASSERT_FALSE(n.empty()) << e.name();
+                EXPECT_NE(n.front(), ' ') << e.name() << " '" << n << "'";
+                EXPECT_NE(n.back(), ' ') << e.name() << " '" << n << "'";
+            }
+    };
+    for (const KeywordDef& e : sorted_table()) check(e);
+    for (const KeywordDef* e : {&node_entry(), &part_entry(), &hourglass_entry()}) check(*e);
+    // Names the layout database writes with a trailing blank are found without it.
+    EXPECT_TRUE(find_field(*find("CESE_BOUNDARY_SEGMENT"), "N2"));
+    EXPECT_TRUE(find_field(*find("INITIAL_VOLUME_FRACTION_GEOMETRY"), "SGSID"));
 }

@@ -274,22 +274,30 @@ DESIGNATION_RULES = [
     (("LOAD_", "BOUNDARY_", "EOS_"), {"LCID"}, "Curve"),
     # Element ids of initial conditions.
     ("INITIAL_", {"EID"}, "Element"),
+    # The material of a boundary-element solver's region is the part's *MAT id.
+    ("", {"MATID"}, "Material"),
 ]
 
 # Fields whose set type is chosen by another field of the same card: the
 # surface field -> the type field that picks its set kind.
+# The type field is named from the surface field's stem in one of several
+# spellings (STRSTY / LSTRSTYP, ALESTY / ALESTYP / ASIDTYP, ...); every spelling
+# the database uses is listed.
 SURFACE_TYPE_PAIRS = {
-    "SLAVE": "SSTYP", "MASTER": "MSTYP", "SSID": "SSTYP", "MSID": "MSTYP", "SURFA": "SURFATYP",
-    "SURFB": "SURFBTYP", "STRSID": "STRSTY", "ALESID": "ALESTY", "SSIDA": "SSTYPA", "SSIDB": "SSTYPB",
-    "LSTRSID": "LSTRSTY", "SURFSID": "SURFTYP", "SHSID": "SHSTYP", "SPHID": "SPHTYP", "DESID": "DESTYP",
-    "BSIDE": "BSTYP", "PRTCLSID": "PRTCLTYP", "LAGSID": "LAGSTY", "SID": "STYPE", "PID": "PTYPE",
-    "SID1": "STYP1", "SID2": "STYP2", "PID1": "PTYPE1", "PID2": "PTYPE2", "SURF": "STYPE",
+    "SLAVE": ("SSTYP",), "MASTER": ("MSTYP",), "SSID": ("SSTYP",), "MSID": ("MSTYP",), "SURFA": ("SURFATYP",),
+    "SURFB": ("SURFBTYP",), "STRSID": ("STRSTY", "STRSTYP"), "ALESID": ("ALESTY", "ALESTYP", "ASIDTYP"),
+    "SSIDA": ("SSTYPA", "BSTYPA"), "SSIDB": ("SSTYPB",), "LSTRSID": ("LSTRSTY", "LSTRSTYP"),
+    "LSTRID": ("LSTRTYPE",), "MSOLIDM": ("SOLTYPE",), "SURFSID": ("SURFTYP", "STYPE"), "SHSID": ("SHSTYP",),
+    "SPHID": ("SPHTYP",), "DESID": ("DESTYP",), "BSIDE": ("BSTYP",), "PRTCLSID": ("PRTCLTYP", "PTYPE"),
+    "LAGSID": ("LAGSTY", "LAGSTYPE", "LSIDTYP"), "SID": ("STYPE",), "PID": ("PTYPE",), "SID1": ("STYP1",),
+    "SID2": ("STYP2",), "PID1": ("PTYPE1",), "PID2": ("PTYPE2",), "SURF": ("STYPE", "SURFTYPE"),
+    "FP": ("FPTYPE",),
 }
 
 
 def series_fields(kw: str, s: dict):
     n = s["per_line"]
-    template = f"{s['name']}{{i}}"
+    template = f"{s['name'].strip()}{{i}}"
     for prefix, sname, names in SERIES_NAMES:
         if kw.startswith(prefix) and sname == s["name"] and (prefix == kw or not any(
                 kw.startswith(p2) and len(p2) > len(prefix) and sn2 == sname for p2, sn2, _ in SERIES_NAMES)):
@@ -312,7 +320,9 @@ def from_database(kw: str, entry: dict):
             cards.append(series_fields(kw, c["series"]))
             continue
         fields = c["fields"] or []
-        cards.append([[f["name"], TYPES[f["type"]], f["width"], LINKS[f["link"]]] for f in fields])
+        # A blank around a name (the database writes "N2 ", "LCID ", ...) is no
+        # part of it; blanks inside a name ("SPECIES NAME") are kept.
+        cards.append([[f["name"].strip(), TYPES[f["type"]], f["width"], LINKS[f["link"]]] for f in fields])
     return cards
 
 
@@ -351,9 +361,15 @@ def designate(kw: str, cards):
                     f[3] = target  # None: known not to be a reference
                     break
             else:
-                t = SURFACE_TYPE_PAIRS.get(f[0])
-                if t is not None and t in names:
+                if any(t in names for t in SURFACE_TYPE_PAIRS.get(f[0], ())):
                     f[3] = ANY
+    # The values of a *SET_..._GENERAL card are ids of whatever kind its OPTION
+    # text names (ALL, ELEM, PART, BOX, ...), so none of them has one designation.
+    if kw.startswith("SET_") and "_GENERAL" in kw:
+        for c in cards:
+            if any(f[0] == "OPTION" or f[0].startswith("OPTION_") for f in c):
+                for f in c:
+                    f[3] = None
     rule = definition_rule(kw)
     if rule is not None and rule[2] < len(cards) and cards[rule[2]]:
         cards[rule[2]][0][3] = None
@@ -363,6 +379,11 @@ def build(db: dict, names: list[str]):
     entries = {}
     fills = []
     for kw in names:
+        if kw.endswith("_TITLE") and kw[:-6] in entries:
+            # A _TITLE entry is its base keyword's layout: the title line is
+            # not a card of the layout (the database adds an id card to some).
+            entries[kw] = [[list(f) for f in c] for c in entries[kw[:-6]]]
+            continue
         if kw in OVERRIDES:
             cards = [[list(f) for f in c] for c in OVERRIDES[kw]]
         elif kw in db:

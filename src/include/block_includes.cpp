@@ -1,5 +1,6 @@
 #include "include/block_includes.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -37,23 +38,42 @@ std::vector<std::string_view> card_lines(std::string_view body) {
     return out;
 }
 
+// Where the lines holding the file name end in a block body, walked the way
+// the file-name reader walks them: leading '$' lines skipped, then every line
+// that ends in '+' continued onto the next one (whatever that line holds).
+std::size_t past_file_name(std::string_view body) {
+    std::size_t pos = 0;
+    auto line_end = [&](std::size_t p) {
+        std::size_t lf = body.find('\n', p);
+        return lf == std::string_view::npos ? body.size() : lf;
+    };
+    while (pos < body.size()) {
+        std::size_t end = line_end(pos);
+        std::string_view line = strip_crlf(body.substr(pos, end - pos));
+        if (line.empty() || line[0] != '$') break;
+        pos = end + 1;
+    }
+    while (pos < body.size()) {
+        std::size_t end = line_end(pos);
+        std::string_view line = text::trim_right(body.substr(pos, end - pos));
+        pos = std::min(end + 1, body.size());
+        if (line.empty() || line.back() != '+') break;
+    }
+    return std::min(pos, body.size());
+}
+
 TransformOffsets read_offsets(const ParsedFile& f, const Block& b) {
     TransformOffsets o;
     const TransformLayout& layout = transform_layout();
     if (!layout.ok) return o;
-    std::vector<std::string_view> lines = card_lines(f.body(b));
-    // The file name takes the first card line and every line it is
-    // continued on with a trailing '+'.
-    std::size_t name_lines = 0;
-    while (name_lines < lines.size()) {
-        std::string_view t = text::trim_right(lines[name_lines++]);
-        if (t.empty() || t.back() != '+') break;
-    }
-    if (name_lines >= lines.size()) return o;
-    LineCutter first(lines[name_lines], b.format);
+    std::string_view body = f.body(b);
+    // The offset cards are the card lines after the file name.
+    std::vector<std::string_view> lines = card_lines(body.substr(past_file_name(body)));
+    if (lines.empty()) return o;
+    LineCutter first(lines[0], b.format);
     for (std::size_t k = 0; k < 7; ++k) o.v[k] = transform_offset_value(first.next(layout.offsets[k].width));
-    if (name_lines + 1 < lines.size()) {
-        LineCutter second(lines[name_lines + 1], b.format);
+    if (lines.size() > 1) {
+        LineCutter second(lines[1], b.format);
         o.v[7] = transform_offset_value(second.next(layout.second[0].width));
     }
     return o;

@@ -104,6 +104,30 @@ std::optional<Schema> schema(std::string_view name) {
     return schema_of(*def);
 }
 
+std::optional<FieldPos> find_field(const KeywordDef& def, std::string_view name) noexcept {
+    auto cards = def.cards();
+    for (std::size_t ci = 0; ci < cards.size(); ++ci) {
+        auto fields = cards[ci].fields();
+        for (std::size_t fi = 0; fi < fields.size(); ++fi) {
+            std::string_view n = fields[fi].name_view();
+            if (n.size() == name.size() && text::iequals(n, name)) return FieldPos{ci, fi, &fields[fi]};
+        }
+    }
+    return std::nullopt;
+}
+
+bool has_designation(const CardDef& card) noexcept {
+    for (const FieldDef& f : card.fields())
+        if (!f.refers.is_none()) return true;
+    return false;
+}
+
+bool has_designation(const KeywordDef& def) noexcept {
+    for (const CardDef& c : def.cards())
+        if (has_designation(c)) return true;
+    return false;
+}
+
 std::string canonical_base(std::string_view name) {
     std::string s(name);
     for (char& c : s) c = text::upper(c);

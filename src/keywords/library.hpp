@@ -68,6 +68,22 @@ const KeywordDef* find(std::string_view name) noexcept;
 std::optional<Schema> schema(std::string_view name);
 Schema schema_of(const KeywordDef& def);
 
+// Where a field stands in an entry: card index (from 0), field index within
+// the card, and the field itself.
+struct FieldPos {
+    std::size_t card;
+    std::size_t field;
+    const FieldDef* def;
+};
+
+// The first field, card by card and field by field, whose name equals `name`
+// without regard to ASCII case (same length); nothing when there is none.
+std::optional<FieldPos> find_field(const KeywordDef& def, std::string_view name) noexcept;
+
+// Whether any field of the card (of any card of the entry) has a designation.
+bool has_designation(const CardDef& card) noexcept;
+bool has_designation(const KeywordDef& def) noexcept;
+
 // ASCII upper case, then a trailing _TITLE, then a trailing _ID removed.
 std::string canonical_base(std::string_view name);
 
