@@ -271,6 +271,21 @@ def test_type_code_zero_is_an_empty_directory(tmp_path):
     assert list(r.read("s")) == [7]
 
 
+def test_type_code_zero_entry_is_a_directory_for_cd(tmp_path):
+    # An entry of type code 0 is a directory: a CD runs into it, and it
+    # replaces (empties) a directory of the same name.
+    b = LsdaBuilder()
+    o = b.data("v", np.array([1.0]))
+    b.table([b.cd("/z/old"), b.var("gone", 10, o, 1), b.cd("/"),
+             b.var("z", 0, 0, 0), b.var("r", 0, 0, 0),
+             b.cd("/r/inner"), b.var("v", 10, o, 1)])
+    r = open_bytes(tmp_path, b.bytes())
+    assert r.channels() == ["r", "z"]
+    assert r.channels(["z"]) == []
+    assert r.channels(["r"]) == ["inner"]
+    assert list(r.read("r", "inner", "v")) == [1.0]
+
+
 @pytest.mark.parametrize("code", [11, 12, 255])
 def test_raw_byte_kinds(tmp_path, code):
     b = LsdaBuilder()

@@ -113,7 +113,9 @@ public:
             arena.push_back(std::move(node));
         }
         RNode& node = arena[idx];
-        node.leaf = true;
+        // Type code 0 marks a directory: such an entry is an (empty)
+        // directory that later CD records may enter.
+        node.leaf = type != 0;
         node.type_code = type;
         node.offset = *off;
         node.count = *cnt;
@@ -173,9 +175,7 @@ public:
     SymNode build(std::size_t idx) {
         RNode& r = arena[idx];
         SymNode s;
-        // Type code 0 marks a directory: an entry written with it reads as an
-        // empty directory.
-        if (r.leaf && r.type_code != 0) {
+        if (r.leaf) {
             s.type_code = r.type_code;
             s.is_leaf = true;
             s.offset = r.offset;
