@@ -205,6 +205,19 @@ def test_selector_argument_errors(nodout):
         nodout.read("nodout", "x_acceleration", id="12")
     with pytest.raises(OverflowError):
         nodout.read("nodout", "x_acceleration", id=2**70)
+    for bad in (dict(id=1000001.0), dict(ids=[1000001.0]), dict(ids=np.array([1.0]))):
+        with pytest.raises(TypeError):
+            nodout.read("nodout", "x_acceleration", **bad)
+
+
+def test_numpy_integer_ids_select(nodout):
+    # The ids as ids() hands them out (NumPy integers) select like ints.
+    ids = nodout.ids("nodout")
+    acc = expected_acc()
+    np.testing.assert_array_equal(nodout.read("nodout", "x_acceleration", id=ids[2]), acc[:, 2])
+    np.testing.assert_array_equal(nodout.read("nodout", "x_acceleration", ids=ids[[3, 1]]), acc[:, [3, 1]])
+    d = nodout.read_states("nodout", "x_acceleration", ids=np.array([1000002], np.int32))
+    np.testing.assert_array_equal(d["ids"], [1000002])
 
 
 def test_selectors(nodout):
