@@ -106,7 +106,7 @@ def test_glob_symlink_loop_ends(tmp_path):
     assert [Path(f).name for f in b.files] == ["binout"]
 
 
-@pytest.mark.parametrize("bad", [Path("x"), b"x", 3, None])
+@pytest.mark.parametrize("bad", [Path("x"), b"x", 3, None, "x\ud800"])
 def test_pattern_must_be_str(bad):
     with pytest.raises(TypeError):
         Binout(bad)
@@ -208,6 +208,17 @@ def test_selector_argument_errors(nodout):
     for bad in (dict(id=1000001.0), dict(ids=[1000001.0]), dict(ids=np.array([1.0]))):
         with pytest.raises(TypeError):
             nodout.read("nodout", "x_acceleration", **bad)
+
+
+@pytest.mark.parametrize("call", [
+    lambda b: b.read("nodout", "\ud800"),
+    lambda b: b.channels(["\udfff"]),
+    lambda b: b.read("nodout", "x_acceleration", name="\ud800"),
+    lambda b: b.ids("\ud800"),
+])
+def test_unencodable_text_is_a_type_error(nodout, call):
+    with pytest.raises(TypeError):
+        call(nodout)
 
 
 def test_numpy_integer_ids_select(nodout):

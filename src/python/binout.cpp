@@ -48,7 +48,7 @@ std::string arg_str(nb::handle h, const char* param) {
     const char* s = PyUnicode_AsUTF8AndSize(h.ptr(), &n);
     if (!s) {
         PyErr_Clear();
-        raise(Error::value(std::string("argument '") + param + "' is not valid UTF-8 text"));
+        raise(type_error(param, "str encodable as UTF-8"));
     }
     return std::string(s, static_cast<std::size_t>(n));
 }
