@@ -369,6 +369,10 @@ def corrupt_cases():
     b = LsdaBuilder()
     b.table([b.cd("/" + "/".join(["d"] * 5000))])
     cases["deep chain"] = (b.bytes(), "corrupt binout symbol table: directories nested deeper than 1000 levels")
+
+    b = LsdaBuilder()  # type-0 directories entered one by one
+    b.table([r for _ in range(1001) for r in (b.var("d", 0, 0, 0), b.cd("d"))])
+    cases["deep type-0 chain"] = (b.bytes(), "corrupt binout symbol table: directories nested deeper than 1000 levels")
     return cases
 
 
@@ -380,12 +384,17 @@ def test_corrupt_symbol_tables(tmp_path, case):
     assert e.value.args == (conversion(text),)
 
 
-def test_deep_but_allowed_chain(tmp_path):
+@pytest.mark.parametrize("type0", [False, True])
+def test_deep_but_allowed_chain(tmp_path, type0):
     b = LsdaBuilder()
     o = b.data("x", np.array([5.0]))
-    b.table([b.cd("/" + "/".join(["d"] * 999)), b.var("x", 10, o, 1)])
+    if type0:
+        head = [r for _ in range(1000) for r in (b.var("d", 0, 0, 0), b.cd("d"))]
+    else:
+        head = [b.cd("/" + "/".join(["d"] * 1000))]
+    b.table(head + [b.var("x", 10, o, 1)])
     r = open_bytes(tmp_path, b.bytes())
-    np.testing.assert_array_equal(r.read(["d"] * 999 + ["x"]), [5.0])
+    np.testing.assert_array_equal(r.read(["d"] * 1000 + ["x"]), [5.0])
 
 
 def test_other_command_in_table_jumps(tmp_path):

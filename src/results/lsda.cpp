@@ -32,6 +32,11 @@ LsdaError corrupt_entry(const char* reason, std::uint64_t p) {
                                  std::to_string(p) + "-byte record)");
 }
 
+LsdaError too_deep() {
+    return LsdaError::conversion("corrupt binout symbol table: directories nested deeper than " +
+                                 std::to_string(kMaxDepth) + " levels");
+}
+
 class Indexer {
 public:
     std::vector<RNode> arena{1};
@@ -69,9 +74,7 @@ public:
                 continue;
             }
             std::size_t depth = arena[at].depth + 1;
-            if (depth > kMaxDepth)
-                return LsdaError::conversion("corrupt binout symbol table: directories nested deeper than " +
-                                             std::to_string(kMaxDepth) + " levels");
+            if (depth > kMaxDepth) return too_deep();
             std::size_t idx = arena.size();
             kids.emplace(std::string(comp), idx);
             RNode n;
@@ -97,6 +100,8 @@ public:
         at += d.offsetsize;
         auto cnt = read_int(p + at, P - at, d.lengthsize, d.little);
         if (!cnt) return corrupt_entry("truncated length field", P);
+        // A type-0 entry is a directory and counts against the nesting limit.
+        if (type == 0 && arena[cwd].depth + 1 > kMaxDepth) return too_deep();
         std::string name(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
         auto& kids = arena[cwd].kids;
         auto it = kids.find(name);
