@@ -81,6 +81,14 @@ def test_continuation_files_stop_at_gap(tmp_path):
     assert repr(parse_binout(str(tmp_path / "bin?ut"))) == "Binout(2 file(s))"
 
 
+def test_continuation_numbers_are_three_digits(tmp_path):
+    data = LsdaBuilder().bytes()
+    names = ["b"] + [f"b%{j:03d}" for j in range(1, 13)]
+    for n in names + ["b%13", "b%0013"]:
+        write(tmp_path, data, n)
+    assert [Path(f).name for f in Binout(str(tmp_path / "b")).files] == names
+
+
 def test_glob_features(tmp_path):
     data = LsdaBuilder().bytes()
     (tmp_path / "run1" / "deep").mkdir(parents=True)
