@@ -1,6 +1,8 @@
 """LSDA container: a byte builder written from the format tables (independent
 of the editor's writer) and the index/decoding behaviour of Binout on it."""
 
+import random
+
 import numpy as np
 import pytest
 
@@ -411,3 +413,88 @@ def test_classes_are_final():
     for cls in (_tarvex.Binout, _tarvex.BinoutEditor):
         with pytest.raises(TypeError):
             type("Sub", (cls,), {})
+
+
+# ---- The symbol-table walk against a model of it -----------------------------
+
+class ModelIndex:
+    """The CD/VARIABLE rules written out plainly: directories are dicts, a
+    node of type code 0 is a directory, anything else a leaf."""
+
+    def __init__(self):
+        self.root = {"kids": {}, "parent": None, "type": 0, "value": None}
+        self.root["parent"] = self.root
+        self.cwd = self.root
+
+    def cd(self, path):
+        if path == "":
+            return
+        if len(path) > 1 and path.endswith("/"):
+            path = path[:-1]
+        if path == "/":
+            self.cwd = self.root
+            return
+        at = self.cwd
+        if path.startswith("/"):
+            at, path = self.root, path[1:]
+        for comp in path.split("/"):
+            if comp == "":
+                continue
+            if comp == "..":
+                at = at["parent"]
+                continue
+            kid = at["kids"].get(comp)
+            if kid is None:
+                kid = {"kids": {}, "parent": at, "type": 0, "value": None}
+                at["kids"][comp] = kid
+            elif kid["type"] != 0:
+                break
+            at = kid
+        self.cwd = at
+
+    def var(self, name, type_code, value):
+        kid = self.cwd["kids"].get(name)
+        if kid is None:
+            kid = {"kids": {}, "parent": self.cwd}
+            self.cwd["kids"][name] = kid
+        kid["kids"] = {}
+        kid["type"], kid["value"] = type_code, value
+
+
+def compare_tree(r, node, path):
+    if node["type"] != 0:
+        np.testing.assert_array_equal(r.read_f64(path), [node["value"]])
+        assert r.channels(path) == []
+        return
+    assert r.channels(path) == sorted(node["kids"], key=str.encode)
+    assert len(r.read_f64(path)) == 0
+    for name, kid in node["kids"].items():
+        compare_tree(r, kid, path + [name])
+
+
+def test_walk_matches_model(tmp_path):
+    rng = random.Random(3)
+    comps = ["a", "b", "..", ".", "", "v"]
+    for case in range(150):
+        b = LsdaBuilder()
+        model = ModelIndex()
+        entries = []
+        for k in range(rng.randrange(1, 25)):
+            if rng.random() < 0.5:
+                path = "/".join(rng.choice(comps) for _ in range(rng.randrange(0, 4)))
+                path = rng.choice(["", "/"]) + path + rng.choice(["", "", "/"])
+                entries.append(b.cd(path))
+                model.cd(path)
+            else:
+                name = rng.choice(["a", "b", "v", ".."])
+                value = float(case * 100 + k)
+                if rng.random() < 0.2:
+                    entries.append(b.var(name, 0, 0, 0))
+                    model.var(name, 0, None)
+                else:
+                    off = b.data(name, np.array([value]))
+                    entries.append(b.var(name, 10, off, 1))
+                    model.var(name, 10, value)
+        b.table(entries)
+        r = open_bytes(tmp_path, b.bytes())
+        compare_tree(r, model.root, [])
