@@ -81,6 +81,14 @@ def test_continuation_files_stop_at_gap(tmp_path):
     assert repr(parse_binout(str(tmp_path / "bin?ut"))) == "Binout(2 file(s))"
 
 
+def test_continuation_numbers_are_three_digits(tmp_path):
+    data = LsdaBuilder().bytes()
+    names = ["b"] + [f"b%{j:03d}" for j in range(1, 13)]
+    for n in names + ["b%13", "b%0013"]:
+        write(tmp_path, data, n)
+    assert [Path(f).name for f in Binout(str(tmp_path / "b")).files] == names
+
+
 def test_glob_features(tmp_path):
     data = LsdaBuilder().bytes()
     (tmp_path / "run1" / "deep").mkdir(parents=True)
@@ -106,7 +114,7 @@ def test_glob_symlink_loop_ends(tmp_path):
     assert [Path(f).name for f in b.files] == ["binout"]
 
 
-@pytest.mark.parametrize("bad", [Path("x"), b"x", 3, None])
+@pytest.mark.parametrize("bad", [Path("x"), b"x", 3, None, "x\ud800"])
 def test_pattern_must_be_str(bad):
     with pytest.raises(TypeError):
         Binout(bad)
@@ -205,6 +213,30 @@ def test_selector_argument_errors(nodout):
         nodout.read("nodout", "x_acceleration", id="12")
     with pytest.raises(OverflowError):
         nodout.read("nodout", "x_acceleration", id=2**70)
+    for bad in (dict(id=1000001.0), dict(ids=[1000001.0]), dict(ids=np.array([1.0]))):
+        with pytest.raises(TypeError):
+            nodout.read("nodout", "x_acceleration", **bad)
+
+
+@pytest.mark.parametrize("call", [
+    lambda b: b.read("nodout", "\ud800"),
+    lambda b: b.channels(["\udfff"]),
+    lambda b: b.read("nodout", "x_acceleration", name="\ud800"),
+    lambda b: b.ids("\ud800"),
+])
+def test_unencodable_text_is_a_type_error(nodout, call):
+    with pytest.raises(TypeError):
+        call(nodout)
+
+
+def test_numpy_integer_ids_select(nodout):
+    # The ids as ids() hands them out (NumPy integers) select like ints.
+    ids = nodout.ids("nodout")
+    acc = expected_acc()
+    np.testing.assert_array_equal(nodout.read("nodout", "x_acceleration", id=ids[2]), acc[:, 2])
+    np.testing.assert_array_equal(nodout.read("nodout", "x_acceleration", ids=ids[[3, 1]]), acc[:, [3, 1]])
+    d = nodout.read_states("nodout", "x_acceleration", ids=np.array([1000002], np.int32))
+    np.testing.assert_array_equal(d["ids"], [1000002])
 
 
 def test_selectors(nodout):

@@ -93,7 +93,7 @@ def test_set_errors():
     with pytest.raises(TypeError) as ex:
         e.set(["d"], {"a": 1})
     assert ex.value.args == ("expected a 1-D numpy array, a list of numbers, or a str",)
-    for bad in [["a", None], np.array([1 + 2j]), object()]:
+    for bad in [["a", None], np.array([1 + 2j]), object(), "\ud800"]:
         with pytest.raises(TypeError):
             e.set(["q"], bad)
     with pytest.raises(TypeError):

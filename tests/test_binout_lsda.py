@@ -1,6 +1,8 @@
 """LSDA container: a byte builder written from the format tables (independent
 of the editor's writer) and the index/decoding behaviour of Binout on it."""
 
+import random
+
 import numpy as np
 import pytest
 
@@ -271,6 +273,21 @@ def test_type_code_zero_is_an_empty_directory(tmp_path):
     assert list(r.read("s")) == [7]
 
 
+def test_type_code_zero_entry_is_a_directory_for_cd(tmp_path):
+    # An entry of type code 0 is a directory: a CD runs into it, and it
+    # replaces (empties) a directory of the same name.
+    b = LsdaBuilder()
+    o = b.data("v", np.array([1.0]))
+    b.table([b.cd("/z/old"), b.var("gone", 10, o, 1), b.cd("/"),
+             b.var("z", 0, 0, 0), b.var("r", 0, 0, 0),
+             b.cd("/r/inner"), b.var("v", 10, o, 1)])
+    r = open_bytes(tmp_path, b.bytes())
+    assert r.channels() == ["r", "z"]
+    assert r.channels(["z"]) == []
+    assert r.channels(["r"]) == ["inner"]
+    assert list(r.read("r", "inner", "v")) == [1.0]
+
+
 @pytest.mark.parametrize("code", [11, 12, 255])
 def test_raw_byte_kinds(tmp_path, code):
     b = LsdaBuilder()
@@ -354,6 +371,10 @@ def corrupt_cases():
     b = LsdaBuilder()
     b.table([b.cd("/" + "/".join(["d"] * 5000))])
     cases["deep chain"] = (b.bytes(), "corrupt binout symbol table: directories nested deeper than 1000 levels")
+
+    b = LsdaBuilder()  # type-0 directories entered one by one
+    b.table([r for _ in range(1001) for r in (b.var("d", 0, 0, 0), b.cd("d"))])
+    cases["deep type-0 chain"] = (b.bytes(), "corrupt binout symbol table: directories nested deeper than 1000 levels")
     return cases
 
 
@@ -365,12 +386,17 @@ def test_corrupt_symbol_tables(tmp_path, case):
     assert e.value.args == (conversion(text),)
 
 
-def test_deep_but_allowed_chain(tmp_path):
+@pytest.mark.parametrize("type0", [False, True])
+def test_deep_but_allowed_chain(tmp_path, type0):
     b = LsdaBuilder()
     o = b.data("x", np.array([5.0]))
-    b.table([b.cd("/" + "/".join(["d"] * 999)), b.var("x", 10, o, 1)])
+    if type0:
+        head = [r for _ in range(1000) for r in (b.var("d", 0, 0, 0), b.cd("d"))]
+    else:
+        head = [b.cd("/" + "/".join(["d"] * 1000))]
+    b.table(head + [b.var("x", 10, o, 1)])
     r = open_bytes(tmp_path, b.bytes())
-    np.testing.assert_array_equal(r.read(["d"] * 999 + ["x"]), [5.0])
+    np.testing.assert_array_equal(r.read(["d"] * 1000 + ["x"]), [5.0])
 
 
 def test_other_command_in_table_jumps(tmp_path):
@@ -387,3 +413,88 @@ def test_classes_are_final():
     for cls in (_tarvex.Binout, _tarvex.BinoutEditor):
         with pytest.raises(TypeError):
             type("Sub", (cls,), {})
+
+
+# ---- The symbol-table walk against a model of it -----------------------------
+
+class ModelIndex:
+    """The CD/VARIABLE rules written out plainly: directories are dicts, a
+    node of type code 0 is a directory, anything else a leaf."""
+
+    def __init__(self):
+        self.root = {"kids": {}, "parent": None, "type": 0, "value": None}
+        self.root["parent"] = self.root
+        self.cwd = self.root
+
+    def cd(self, path):
+        if path == "":
+            return
+        if len(path) > 1 and path.endswith("/"):
+            path = path[:-1]
+        if path == "/":
+            self.cwd = self.root
+            return
+        at = self.cwd
+        if path.startswith("/"):
+            at, path = self.root, path[1:]
+        for comp in path.split("/"):
+            if comp == "":
+                continue
+            if comp == "..":
+                at = at["parent"]
+                continue
+            kid = at["kids"].get(comp)
+            if kid is None:
+                kid = {"kids": {}, "parent": at, "type": 0, "value": None}
+                at["kids"][comp] = kid
+            elif kid["type"] != 0:
+                break
+            at = kid
+        self.cwd = at
+
+    def var(self, name, type_code, value):
+        kid = self.cwd["kids"].get(name)
+        if kid is None:
+            kid = {"kids": {}, "parent": self.cwd}
+            self.cwd["kids"][name] = kid
+        kid["kids"] = {}
+        kid["type"], kid["value"] = type_code, value
+
+
+def compare_tree(r, node, path):
+    if node["type"] != 0:
+        np.testing.assert_array_equal(r.read_f64(path), [node["value"]])
+        assert r.channels(path) == []
+        return
+    assert r.channels(path) == sorted(node["kids"], key=str.encode)
+    assert len(r.read_f64(path)) == 0
+    for name, kid in node["kids"].items():
+        compare_tree(r, kid, path + [name])
+
+
+def test_walk_matches_model(tmp_path):
+    rng = random.Random(3)
+    comps = ["a", "b", "..", ".", "", "v"]
+    for case in range(150):
+        b = LsdaBuilder()
+        model = ModelIndex()
+        entries = []
+        for k in range(rng.randrange(1, 25)):
+            if rng.random() < 0.5:
+                path = "/".join(rng.choice(comps) for _ in range(rng.randrange(0, 4)))
+                path = rng.choice(["", "/"]) + path + rng.choice(["", "", "/"])
+                entries.append(b.cd(path))
+                model.cd(path)
+            else:
+                name = rng.choice(["a", "b", "v", ".."])
+                value = float(case * 100 + k)
+                if rng.random() < 0.2:
+                    entries.append(b.var(name, 0, 0, 0))
+                    model.var(name, 0, None)
+                else:
+                    off = b.data(name, np.array([value]))
+                    entries.append(b.var(name, 10, off, 1))
+                    model.var(name, 10, value)
+        b.table(entries)
+        r = open_bytes(tmp_path, b.bytes())
+        compare_tree(r, model.root, [])

@@ -48,7 +48,7 @@ std::string arg_str(nb::handle h, const char* param) {
     const char* s = PyUnicode_AsUTF8AndSize(h.ptr(), &n);
     if (!s) {
         PyErr_Clear();
-        raise(Error::value(std::string("argument '") + param + "' is not valid UTF-8 text"));
+        raise(type_error(param, "str encodable as UTF-8"));
     }
     return std::string(s, static_cast<std::size_t>(n));
 }
@@ -89,10 +89,23 @@ std::vector<SymPath> arg_paths(nb::handle h, const char* param) {
     return out;
 }
 
+// An entity id: a Python int or any integer that converts losslessly to one
+// (NumPy integer scalars, as ids() hands them out).
 std::int64_t arg_i64(nb::handle h, const char* param) {
-    if (!PyLong_Check(h.ptr())) raise(type_error(param, "int"));
+    nb::object as_int;
+    if (PyLong_Check(h.ptr())) {
+        as_int = nb::borrow(h);
+    } else {
+        if (PyFloat_Check(h.ptr()) || !PyIndex_Check(h.ptr())) raise(type_error(param, "int"));
+        PyObject* i = PyNumber_Index(h.ptr());
+        if (!i) {
+            PyErr_Clear();
+            raise(type_error(param, "int"));
+        }
+        as_int = nb::steal(i);
+    }
     int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(h.ptr(), &overflow);
+    long long v = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
     if (overflow) raise(Error::overflow(std::string("argument '") + param + "' does not fit in a 64-bit integer"));
     if (v == -1 && PyErr_Occurred()) {
         PyErr_Clear();
@@ -105,7 +118,8 @@ std::vector<std::int64_t> arg_i64_seq(nb::handle h, const char* param) {
     nb::object keep;
     std::vector<std::int64_t> out;
     for (nb::handle it : seq_items(h, param, "a sequence of int", keep)) {
-        if (!PyLong_Check(it.ptr())) raise(type_error(param, "a sequence of int"));
+        if (!PyLong_Check(it.ptr()) && (PyFloat_Check(it.ptr()) || !PyIndex_Check(it.ptr())))
+            raise(type_error(param, "a sequence of int"));
         out.push_back(arg_i64(it, param));
     }
     return out;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <optional>
 
@@ -110,8 +109,7 @@ LsdaResult<Binout> Binout::open(const std::string& pattern) {
     std::vector<std::string> all = found;
     for (const auto& p : found) {
         for (int j = 1; j <= 999; ++j) {
-            char suffix[8];
-            std::snprintf(suffix, sizeof suffix, "%%%03d", j);
+            const char suffix[5] = {'%', char('0' + j / 100), char('0' + j / 10 % 10), char('0' + j % 10), 0};
             std::string q = p + suffix;
             if (!file_exists(q)) break;
             all.push_back(std::move(q));

@@ -32,6 +32,11 @@ LsdaError corrupt_entry(const char* reason, std::uint64_t p) {
                                  std::to_string(p) + "-byte record)");
 }
 
+LsdaError too_deep() {
+    return LsdaError::conversion("corrupt binout symbol table: directories nested deeper than " +
+                                 std::to_string(kMaxDepth) + " levels");
+}
+
 class Indexer {
 public:
     std::vector<RNode> arena{1};
@@ -69,9 +74,7 @@ public:
                 continue;
             }
             std::size_t depth = arena[at].depth + 1;
-            if (depth > kMaxDepth)
-                return LsdaError::conversion("corrupt binout symbol table: directories nested deeper than " +
-                                             std::to_string(kMaxDepth) + " levels");
+            if (depth > kMaxDepth) return too_deep();
             std::size_t idx = arena.size();
             kids.emplace(std::string(comp), idx);
             RNode n;
@@ -97,6 +100,8 @@ public:
         at += d.offsetsize;
         auto cnt = read_int(p + at, P - at, d.lengthsize, d.little);
         if (!cnt) return corrupt_entry("truncated length field", P);
+        // A type-0 entry is a directory and counts against the nesting limit.
+        if (type == 0 && arena[cwd].depth + 1 > kMaxDepth) return too_deep();
         std::string name(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
         auto& kids = arena[cwd].kids;
         auto it = kids.find(name);
@@ -113,7 +118,9 @@ public:
             arena.push_back(std::move(node));
         }
         RNode& node = arena[idx];
-        node.leaf = true;
+        // Type code 0 marks a directory: such an entry is an (empty)
+        // directory that later CD records may enter.
+        node.leaf = type != 0;
         node.type_code = type;
         node.offset = *off;
         node.count = *cnt;
@@ -173,9 +180,7 @@ public:
     SymNode build(std::size_t idx) {
         RNode& r = arena[idx];
         SymNode s;
-        // Type code 0 marks a directory: an entry written with it reads as an
-        // empty directory.
-        if (r.leaf && r.type_code != 0) {
+        if (r.leaf) {
             s.type_code = r.type_code;
             s.is_leaf = true;
             s.offset = r.offset;
