@@ -1,6 +1,6 @@
 """Signal filters and injury criteria against SciPy and NumPy.
 
-Run by hand:  python benchmarks/signal.py [--quick]
+Run by hand:  python benchmarks/signal_filters.py [--quick]
 
 Filters: 1,000,000-sample channel, tarvex vs scipy.signal.filtfilt with the
 same coefficients (CFC 60/180/600/1000 and Butterworth orders 2, 4, 8).
@@ -9,23 +9,15 @@ Clip: 3 ms clip of a 1,000,000-sample channel vs sliding_window_view min/max.
 Ratios above 1 mean tarvex is faster.
 """
 
-import os
-import sys
+import argparse
+import math
+import time
 
-# Run as a script, this file's directory comes first on sys.path, where its
-# name would hide the standard library's `signal` module from SciPy.
-_here = os.path.dirname(os.path.abspath(__file__))
-sys.path[:] = [p for p in sys.path if os.path.abspath(p or os.curdir) != _here]
+import numpy as np
+import scipy.signal as ss
+from numpy.lib.stride_tricks import sliding_window_view
 
-import argparse  # noqa: E402
-import math  # noqa: E402
-import time  # noqa: E402
-
-import numpy as np  # noqa: E402
-import scipy.signal as ss  # noqa: E402
-from numpy.lib.stride_tricks import sliding_window_view  # noqa: E402
-
-import _tarvex as t  # noqa: E402
+import _tarvex as t
 
 
 def best_of(fn, repeat):
