@@ -91,6 +91,11 @@ def test_single_file_block_is_readonly_view(tmp_path):
     d = tv.D3plot(family(tmp_path, 3))
     v = d.block(SB.Displacement)
     assert v.dtype == np.float32 and not v.flags.writeable and not v.flags.owndata
+    assert v.base is d
+    with pytest.raises(ValueError):
+        v.flags.writeable = True
+    with pytest.raises(BufferError):
+        memoryview(d)  # the mapped bytes are handed out only as views
     assert v.strides == (SW * 4, 12, 4)
     assert v.shape == (3, 2, 3)
     with pytest.raises(ValueError):
@@ -154,7 +159,14 @@ def test_state_index_out_of_range(tmp_path, states, message):
     assert str(e.value) == message
 
 
-@pytest.mark.parametrize("states", ["0", 1.0, [0, "1"], [0.0], {"a": 1}, b"\x00"])
+@pytest.mark.parametrize("states", [np.int64(2), np.uint8(2), np.array(2), np.array([2]), (2,), range(2, 3)])
+def test_states_as_integer_scalars_and_sequences(tmp_path, states):
+    d = tv.D3plot(family(tmp_path, 3))
+    np.testing.assert_array_equal(d.block(SB.Displacement, states), d.block(SB.Displacement, 2))
+
+
+@pytest.mark.parametrize("states", ["0", 1.0, [0, "1"], [0.0], {"a": 1}, b"\x00", bytearray(1), np.float64(1),
+                                    np.array(1.0), np.array([0.0]), {0}])
 def test_states_of_other_types(tmp_path, states):
     d = tv.D3plot(family(tmp_path, 3))
     with pytest.raises(TypeError, match=r"^states must be None, an int, or a sequence of ints$"):
