@@ -380,6 +380,15 @@ def test_segment_field_widths_larger_than_the_segment(tmp_path):
         d.segment_field(IF.Pressure)
 
 
+def test_segment_field_widths_whose_sum_wraps(tmp_path):
+    # 8-byte widths of 2**63 each: the offset of Shear would wrap around to 0.
+    data = build(ws=8, ctl=dict(numnp=1, nel4=1, nv2d=2, filetype=4, wear=2**63 - 1, pressure=2**63 - 1, shear=2,
+                                force=1), elements=[0] * 5, state_words=6)
+    d = tv.D3plot(write(tmp_path, data))
+    for field in (IF.Shear, IF.Force):
+        with pytest.raises(KeyError) as e:
+            d.segment_field(field)
+        assert e.value.args[0] == "that interface field is not present in this file"
 
 def test_double_precision_interface_file(tmp_path):
     data = build(ws=8, ctl=dict(numnp=1, nel4=1, nv2d=2, filetype=4, wear=1, pressure=1),
@@ -393,3 +402,16 @@ def test_double_precision_interface_file(tmp_path):
     assert field.dtype == np.float32 and field.shape == (3, 1, 1)
     np.testing.assert_array_equal(field[:, 0, 0], [state_word(k, 5) for k in range(3)])
     assert d.block(SB.Shell).dtype == np.float64
+
+
+def test_block_larger_than_any_array_without_states(tmp_path):
+    # A damaged control block: 2**31 - 1 shells of as many values, and no state to read.
+    big = 2**31 - 1
+    data = build(ctl=dict(numnp=1, nel4=big, nv2d=big, filetype=4, wear=1), state_words=1, n_states=0,
+                 marker=False)
+    d = tv.D3plot(write(tmp_path, data))
+    assert d.num_states == 0 and d.block_layout(SB.Shell) == (big, big)
+    assert d.block(SB.Displacement).shape == (0, 1, 3)
+    for call in (lambda: d.block(SB.Shell), lambda: d.block(SB.Shell, []), lambda: d.segment_field(IF.Wear)):
+        with pytest.raises(RuntimeError, match=r"^d3plot truncated: float block out of range$"):
+            call()

@@ -6,6 +6,7 @@
 
 #include <sys/mman.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -237,6 +238,16 @@ std::size_t elements(std::size_t n, std::uint64_t count, std::uint64_t values) {
     return b;
 }
 
+// A block of count * values words of `itemsize` bytes that no array (and no
+// file) can hold: counts of a damaged control block, seen when no state
+// would have to be read.
+void check_block_size(std::uint64_t count, std::uint64_t values, std::size_t itemsize) {
+    std::uint64_t per = 0, bytes = 0;
+    if (__builtin_mul_overflow(count, values, &per) || __builtin_mul_overflow(per, itemsize, &bytes) ||
+        bytes > static_cast<std::uint64_t>(PTRDIFF_MAX))
+        raise(d3_err(d3::D3plotError::msg("d3plot truncated: float block out of range")));
+}
+
 // ---- D3plot -----------------------------------------------------------------
 
 using SegStates = std::optional<std::variant<std::int64_t, std::vector<std::int64_t>>>;
@@ -283,6 +294,7 @@ nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle st
     auto layout = d.control().block_spec(b);
     if (auto v = d.view(b, sel)) return view_array(self, v->data, v->stride_bytes, sel.size(), layout->count, layout->values);
     if (!layout) raise(Error::key(std::string("block ") + d3::state_block_name(b) + " is not present in this d3plot"));
+    check_block_size(layout->count, layout->values, d.control().word_size);
     const std::size_t total = elements(sel.size(), layout->count, layout->values);
     if (d.control().word_size == 4) {
         ArrayBuffer<float> out(total);
@@ -301,9 +313,10 @@ nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const Seg
     if (nb::isinstance<InterfaceFieldV>(field)) {
         std::int64_t k = nb::cast<const InterfaceFieldV&>(field).value;
         if (k < 0 || k > 4) raise(absent);
-        for (std::int64_t i = 0; i < k; ++i) offset += c.widths[i];
+        bool huge = false;  // widths come from the file: their sum may not fit
+        for (std::int64_t i = 0; i < k; ++i) huge |= __builtin_add_overflow(offset, c.widths[i], &offset);
         width = c.widths[k];
-        if (width == 0) raise(absent);
+        if (width == 0 || huge) raise(absent);
     } else if (nb::isinstance<FsiforFieldV>(field)) {
         std::int64_t k = nb::cast<const FsiforFieldV&>(field).value;
         if (k < 0 || static_cast<std::uint64_t>(k) >= c.nv2d) raise(absent);
@@ -325,6 +338,7 @@ nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const Seg
     // Widths come from the file: a field reaching past the values of a
     // segment is not there.
     if (offset > layout->values || width > layout->values - offset) raise(absent);
+    check_block_size(layout->count, layout->values, c.word_size);
     const std::size_t n = sel.size(), segs = layout->count, vals = layout->values;
     std::vector<float> raw(elements(n, segs, vals));
     if (c.word_size == 4) {
