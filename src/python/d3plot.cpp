@@ -586,7 +586,8 @@ void bind_d3plot_writer(nb::module_& m) {
             nb::arg("node_ids") = nb::none(), nb::arg("shell_ids") = nb::none(), nb::arg("solid_ids") = nb::none(),
             nb::arg("part_ids") = nb::none(),
             "Replace each id list that is given.  Node, solid and shell lists must match their entity counts "
-            "when the file is written; part ids may be fewer than the parts (the rest are numbered i + 1).")
+            "when the file is written; the first P part ids are written (P = the largest part number), parts "
+            "without one are numbered i + 1.")
         .def(
             "set_solid_results",
             [](PyD3plotWriter& s, nb::handle results) {
