@@ -203,15 +203,21 @@ def test_large_copies_on_the_pool_equal_views(tmp_path):
 
 def test_blocks_from_threads(tmp_path):
     d = tv.D3plot(family(tmp_path, 4))
+    (tmp_path / "other").mkdir()
+    other = tv.D3plot(family(tmp_path / "other", 3))
     ref = np.array(d.block(SB.Velocity, [3, 0]))
     errors = []
 
-    def run():
+    def run(k):
         for _ in range(200):
             if not np.array_equal(d.block(SB.Velocity, [3, 0]), ref):
                 errors.append("mismatch")
+            reader = (d, other)[k % 2]
+            v = reader.block(SB.Displacement, [0, 2])  # views of two readers from several threads
+            if v.base is not reader or v[1, 0, 0] != state_word(2, 1):
+                errors.append("view")
 
-    threads = [threading.Thread(target=run) for _ in range(4)]
+    threads = [threading.Thread(target=run, args=(k,)) for k in range(4)]
     for t in threads:
         t.start()
     for t in threads:

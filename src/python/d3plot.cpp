@@ -254,13 +254,13 @@ using SegStates = std::optional<std::variant<std::int64_t, std::vector<std::int6
 
 // A zero-copy view of `block` has its D3plot as NumPy base: the D3plot
 // exports the viewed bytes through the buffer protocol, but only while
-// `block` builds the array over them (with the interpreter lock held).
+// `block` builds the array over them, and only to the thread doing so.
 struct PendingExport {
     PyObject* owner = nullptr;
     const char* data = nullptr;
     std::size_t len = 0;
 };
-PendingExport g_export;
+thread_local PendingExport g_export;
 
 int d3plot_getbuffer(PyObject* self, Py_buffer* view, int flags) {
     if (g_export.owner != self) {
@@ -278,13 +278,14 @@ PyType_Slot d3plot_slots[] = {{Py_bf_getbuffer, reinterpret_cast<void*>(&d3plot_
 // 4) bytes over mapped memory of `self`, whose base is `self`.
 nb::object view_array(nb::handle self, const float* data, std::uint64_t step, std::size_t n, std::uint64_t count,
                       std::uint64_t values) {
+    nb::object ndarray = nb::module_::import_("numpy").attr("ndarray");
+    nb::object shape = nb::make_tuple(n, count, values), strides = nb::make_tuple(step, values * 4, 4);
     const std::size_t extent = (n - 1) * step + count * values * 4;
     g_export = {self.ptr(), reinterpret_cast<const char*>(data), extent};
     struct Reset {
         ~Reset() { g_export = {}; }
     } reset;
-    nb::object ndarray = nb::module_::import_("numpy").attr("ndarray");
-    return ndarray(nb::make_tuple(n, count, values), "float32", self, 0, nb::make_tuple(step, values * 4, 4));
+    return ndarray(shape, "float32", self, 0, strides);
 }
 
 nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle states) {
