@@ -216,3 +216,11 @@ def test_enums_are_distinct_classes():
     assert tv.InterfaceField.Pressure == 1 and tv.FsiforField.ForceX == 1
     assert tv.InterfaceField.Pressure.__eq__(tv.FsiforField.ForceX) is NotImplemented
     assert (tv.FsiforField.Pressure == tv.InterfaceField.Wear) is False
+
+
+@pytest.mark.parametrize("ws", [4, 8])
+def test_model_without_nodes(tmp_path, ws):
+    d = open_bytes(tmp_path, build(ws=ws, ctl=dict(numnp=0), state_words=1, n_states=2))
+    assert d.num_nodes == 0 and d.num_states == 2 and d.available_blocks() == []
+    assert d.initial_coordinates().shape == (0, 3) and d.node_coordinates(1).shape == (0, 3)
+    assert d.node_coordinates_all().shape == (2, 0, 3) and d.max_displacement_final() == 0.0

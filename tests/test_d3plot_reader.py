@@ -91,6 +91,11 @@ def test_single_file_block_is_readonly_view(tmp_path):
     d = tv.D3plot(family(tmp_path, 3))
     v = d.block(SB.Displacement)
     assert v.dtype == np.float32 and not v.flags.writeable and not v.flags.owndata
+    assert v.base is d
+    with pytest.raises(ValueError):
+        v.flags.writeable = True
+    with pytest.raises(BufferError):
+        memoryview(d)  # the mapped bytes are handed out only as views
     assert v.strides == (SW * 4, 12, 4)
     assert v.shape == (3, 2, 3)
     with pytest.raises(ValueError):
@@ -154,7 +159,14 @@ def test_state_index_out_of_range(tmp_path, states, message):
     assert str(e.value) == message
 
 
-@pytest.mark.parametrize("states", ["0", 1.0, [0, "1"], [0.0], {"a": 1}, b"\x00"])
+@pytest.mark.parametrize("states", [np.int64(2), np.uint8(2), np.array(2), np.array([2]), (2,), range(2, 3)])
+def test_states_as_integer_scalars_and_sequences(tmp_path, states):
+    d = tv.D3plot(family(tmp_path, 3))
+    np.testing.assert_array_equal(d.block(SB.Displacement, states), d.block(SB.Displacement, 2))
+
+
+@pytest.mark.parametrize("states", ["0", 1.0, [0, "1"], [0.0], {"a": 1}, b"\x00", bytearray(1), np.float64(1),
+                                    np.array(1.0), np.array([0.0]), {0}])
 def test_states_of_other_types(tmp_path, states):
     d = tv.D3plot(family(tmp_path, 3))
     with pytest.raises(TypeError, match=r"^states must be None, an int, or a sequence of ints$"):
@@ -191,15 +203,21 @@ def test_large_copies_on_the_pool_equal_views(tmp_path):
 
 def test_blocks_from_threads(tmp_path):
     d = tv.D3plot(family(tmp_path, 4))
+    (tmp_path / "other").mkdir()
+    other = tv.D3plot(family(tmp_path / "other", 3))
     ref = np.array(d.block(SB.Velocity, [3, 0]))
     errors = []
 
-    def run():
+    def run(k):
         for _ in range(200):
             if not np.array_equal(d.block(SB.Velocity, [3, 0]), ref):
                 errors.append("mismatch")
+            reader = (d, other)[k % 2]
+            v = reader.block(SB.Displacement, [0, 2])  # views of two readers from several threads
+            if v.base is not reader or v[1, 0, 0] != state_word(2, 1):
+                errors.append("view")
 
-    threads = [threading.Thread(target=run) for _ in range(4)]
+    threads = [threading.Thread(target=run, args=(k,)) for k in range(4)]
     for t in threads:
         t.start()
     for t in threads:
@@ -368,6 +386,15 @@ def test_segment_field_widths_larger_than_the_segment(tmp_path):
         d.segment_field(IF.Pressure)
 
 
+def test_segment_field_widths_whose_sum_wraps(tmp_path):
+    # 8-byte widths of 2**63 each: the offset of Shear would wrap around to 0.
+    data = build(ws=8, ctl=dict(numnp=1, nel4=1, nv2d=2, filetype=4, wear=2**63 - 1, pressure=2**63 - 1, shear=2,
+                                force=1), elements=[0] * 5, state_words=6)
+    d = tv.D3plot(write(tmp_path, data))
+    for field in (IF.Shear, IF.Force):
+        with pytest.raises(KeyError) as e:
+            d.segment_field(field)
+        assert e.value.args[0] == "that interface field is not present in this file"
 
 def test_double_precision_interface_file(tmp_path):
     data = build(ws=8, ctl=dict(numnp=1, nel4=1, nv2d=2, filetype=4, wear=1, pressure=1),
@@ -381,3 +408,16 @@ def test_double_precision_interface_file(tmp_path):
     assert field.dtype == np.float32 and field.shape == (3, 1, 1)
     np.testing.assert_array_equal(field[:, 0, 0], [state_word(k, 5) for k in range(3)])
     assert d.block(SB.Shell).dtype == np.float64
+
+
+def test_block_larger_than_any_array_without_states(tmp_path):
+    # A damaged control block: 2**31 - 1 shells of as many values, and no state to read.
+    big = 2**31 - 1
+    data = build(ctl=dict(numnp=1, nel4=big, nv2d=big, filetype=4, wear=1), state_words=1, n_states=0,
+                 marker=False)
+    d = tv.D3plot(write(tmp_path, data))
+    assert d.num_states == 0 and d.block_layout(SB.Shell) == (big, big)
+    assert d.block(SB.Displacement).shape == (0, 1, 3)
+    for call in (lambda: d.block(SB.Shell), lambda: d.block(SB.Shell, []), lambda: d.segment_field(IF.Wear)):
+        with pytest.raises(RuntimeError, match=r"^d3plot truncated: float block out of range$"):
+            call()

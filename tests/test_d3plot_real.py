@@ -15,6 +15,7 @@ import numpy as np
 import pytest
 
 import _tarvex as tv
+from test_d3plot_fixture import read_everything
 
 SB = tv.StateBlock
 DATA = Path(__file__).resolve().parents[1] / ".." / "shared" / "testdata" / "d3plot"
@@ -83,36 +84,6 @@ def test_temperature_family_without_displacements():
     assert words[20] == 0  # IU
     with pytest.raises(RuntimeError, match=r"^d3plot has no nodal displacement data \(IU=0\)$"):
         tv.D3plot(base)
-
-
-def read_everything(d):
-    """Every read of a D3plot; Python exceptions are acceptable results."""
-    for f in (d.times, d.initial_coordinates, d.node_coordinates_all, d.node_ids, d.solid_ids, d.shell_ids,
-              d.part_ids, d.solid_connectivity, d.shell_connectivity, d.available_blocks, d.max_displacement_final):
-        try:
-            f()
-        except (RuntimeError, ValueError, KeyError):
-            pass
-    n = d.num_states
-    for k in {0, n - 1} if n else ():
-        for f in (d.node_coordinates, d.displacement_magnitudes):
-            try:
-                f(k)
-            except RuntimeError:
-                pass
-    for b in [getattr(SB, x) for x in ("Displacement", "Velocity", "Acceleration", "Solid", "ThickShell",
-                                       "Beam", "Shell")]:
-        for sel in (None, [0, -1] if n else [], [-1, 0] if n else []):
-            try:
-                d.block(b, sel)
-            except (RuntimeError, KeyError):
-                pass
-    for f in list(tv.InterfaceField.__dict__.values()) + list(tv.FsiforField.__dict__.values()):
-        if isinstance(f, (tv.InterfaceField, tv.FsiforField)):
-            try:
-                d.segment_field(f)
-            except (RuntimeError, KeyError):
-                pass
 
 
 @pytest.mark.parametrize("name", FAMILIES)

@@ -115,12 +115,19 @@ def test_ids_stored_as_low_32_bits(tmp_path):
     np.testing.assert_array_equal(d.shell_ids(), [-5])
 
 
-def test_part_ids_shorter_than_parts(tmp_path):
+@pytest.mark.parametrize("part_ids, expected", [
+    ([40], [40, 2, 3]),
+    ([40, 50, 60, 70, 80], [40, 50, 60]),  # only the first P are written
+    ([], [1, 2, 3]),
+])
+def test_part_ids_shorter_or_longer_than_parts(tmp_path, part_ids, expected):
     w = tv.D3plotWriter(np.zeros(3))
     w.add_shells(np.array([[1, 1, 1, 1]], dtype=np.int64), parts=[3])
-    w.set_ids(part_ids=[40])
-    d = tv.D3plot(write(tmp_path, w.to_bytes()))
-    np.testing.assert_array_equal(d.part_ids(), [40, 2, 3])
+    w.set_ids(part_ids=part_ids)
+    data = w.to_bytes()
+    assert len(data) == 4 * (64 + 3 + 5 + 16 + 1 + 0 + 1 + 3 * 3 + 1)
+    d = tv.D3plot(write(tmp_path, data))
+    np.testing.assert_array_equal(d.part_ids(), expected)
 
 
 def test_input_arrays_any_layout(tmp_path):
@@ -219,6 +226,28 @@ def test_results_for_fewer_states_than_added():
         w.write("/nonexistent/never-written")
 
 
+def test_results_for_more_states_than_added(tmp_path):
+    # Slice k of the values is state k: values past the last state are not written.
+    w = small_writer(n_states=3, nv2d=3, nv3d=0)
+    w2 = small_writer(n_states=2, nv2d=3, nv3d=0)
+    w2.set_shell_results(np.arange(3 * 2 * 3, dtype=np.float32).reshape(3, 2, 3))
+    d = tv.D3plot(write(tmp_path, w2.to_bytes()))
+    assert d.num_states == 2
+    np.testing.assert_array_equal(d.block(SB.Shell), np.arange(12, dtype=np.float32).reshape(2, 2, 3))
+    assert len(w2.to_bytes()) == len(w.to_bytes()) - 4 * (1 + 24 + 6)
+
+
+def test_results_too_large_to_count():
+    w = tv.D3plotWriter(np.zeros(3))
+    w.add_shells(np.ones((4, 4), dtype=np.int64))
+    w.set_shell_results(np.zeros((0, 2**60), dtype=np.float32))
+    for k in range(4):
+        w.add_state(float(k), np.zeros(3))
+    with pytest.raises(RuntimeError, match=r"^shell results hold 0 values, expected 4 states x 4 shells x "
+                                           r"1152921504606846976 values \(18446744073709551615\)$"):
+        w.to_bytes()
+
+
 def test_results_set_before_more_elements_are_added():
     w = small_writer(n_states=2, nv2d=0, nv3d=2)
     w.add_solids(np.ones((1, 8), dtype=np.int64))
@@ -231,7 +260,6 @@ def test_results_set_before_more_elements_are_added():
     (dict(node_ids=[1, 2]), "node_ids has 2 ids for 8 nodes"),
     (dict(shell_ids=[1, 2, 3]), "shell_ids has 3 ids for 2 shells"),
     (dict(solid_ids=[]), "solid_ids has 0 ids for 1 solids"),
-    (dict(part_ids=[1, 2, 3]), "part_ids has 3 ids for 2 parts"),
 ])
 def test_id_lists_that_disagree_with_counts(kw, message):
     w = small_writer()
@@ -273,6 +301,9 @@ def test_intfor_fields_and_fsifor():
         w.set_fields(wear=-1)
     with pytest.raises(OverflowError):
         w.set_fsifor(-1)
+    for n, word in ((2**31, -2**31), (2**32 - 1, 1), (2**32 + 3, -3)):
+        w.set_fsifor(n)
+        assert w.nv2d == n and words(w.to_bytes())[33] == word  # -n in 32 bits
     with pytest.raises(OverflowError):
         tv.IntforWriter(np.zeros(3), n_interfaces=-1)
 

@@ -6,6 +6,7 @@
 
 #include <sys/mman.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -177,11 +178,16 @@ std::optional<std::vector<std::int64_t>> states_arg(nb::handle obj, std::size_t 
         return v;
     };
     if (PyLong_Check(obj.ptr())) return std::vector<std::int64_t>{one(obj.ptr())};
-    if (PyUnicode_Check(obj.ptr()) || PyBytes_Check(obj.ptr()) || !PySequence_Check(obj.ptr())) raise(bad);
-    nb::object seq = nb::steal(PySequence_Fast(obj.ptr(), "states"));
+    if (PyUnicode_Check(obj.ptr()) || PyBytes_Check(obj.ptr()) || PyByteArray_Check(obj.ptr())) raise(bad);
+    nb::object seq;
+    if (PySequence_Check(obj.ptr())) {
+        seq = nb::steal(PySequence_Fast(obj.ptr(), "states"));
+        if (!seq.is_valid()) PyErr_Clear();
+    }
     if (!seq.is_valid()) {
-        PyErr_Clear();
-        raise(bad);
+        // Integer scalars other than int (NumPy's, 0-d integer arrays).
+        if (!PyIndex_Check(obj.ptr()) || PyFloat_Check(obj.ptr())) raise(bad);
+        return std::vector<std::int64_t>{one(obj.ptr())};
     }
     Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
     std::vector<std::int64_t> out;
@@ -225,22 +231,72 @@ struct ArrayBuffer {
     }
 };
 
+// n * count * values elements, or MemoryError when that cannot be addressed.
+std::size_t elements(std::size_t n, std::uint64_t count, std::uint64_t values) {
+    std::size_t a = 0, b = 0;
+    if (__builtin_mul_overflow(n, count, &a) || __builtin_mul_overflow(a, values, &b)) throw std::bad_alloc();
+    return b;
+}
+
+// A block of count * values words of `itemsize` bytes that no array (and no
+// file) can hold: counts of a damaged control block, seen when no state
+// would have to be read.
+void check_block_size(std::uint64_t count, std::uint64_t values, std::size_t itemsize) {
+    std::uint64_t per = 0, bytes = 0;
+    if (__builtin_mul_overflow(count, values, &per) || __builtin_mul_overflow(per, itemsize, &bytes) ||
+        bytes > static_cast<std::uint64_t>(PTRDIFF_MAX))
+        raise(d3_err(d3::D3plotError::msg("d3plot truncated: float block out of range")));
+}
+
 // ---- D3plot -----------------------------------------------------------------
 
 using SegStates = std::optional<std::variant<std::int64_t, std::vector<std::int64_t>>>;
+
+// A zero-copy view of `block` has its D3plot as NumPy base: the D3plot
+// exports the viewed bytes through the buffer protocol, but only while
+// `block` builds the array over them, and only to the thread doing so.
+struct PendingExport {
+    PyObject* owner = nullptr;
+    const char* data = nullptr;
+    std::size_t len = 0;
+};
+thread_local PendingExport g_export;
+
+int d3plot_getbuffer(PyObject* self, Py_buffer* view, int flags) {
+    if (g_export.owner != self) {
+        view->obj = nullptr;
+        PyErr_SetString(PyExc_BufferError, "a D3plot exports its data only through D3plot.block");
+        return -1;
+    }
+    return PyBuffer_FillInfo(view, self, const_cast<char*>(g_export.data), static_cast<Py_ssize_t>(g_export.len),
+                             1, flags);
+}
+
+PyType_Slot d3plot_slots[] = {{Py_bf_getbuffer, reinterpret_cast<void*>(&d3plot_getbuffer)}, {0, nullptr}};
+
+// A read-only float32 array (n, count, values) with strides (step, values * 4,
+// 4) bytes over mapped memory of `self`, whose base is `self`.
+nb::object view_array(nb::handle self, const float* data, std::uint64_t step, std::size_t n, std::uint64_t count,
+                      std::uint64_t values) {
+    nb::object ndarray = nb::module_::import_("numpy").attr("ndarray");
+    nb::object shape = nb::make_tuple(n, count, values), strides = nb::make_tuple(step, values * 4, 4);
+    const std::size_t extent = (n - 1) * step + count * values * 4;
+    g_export = {self.ptr(), reinterpret_cast<const char*>(data), extent};
+    struct Reset {
+        ~Reset() { g_export = {}; }
+    } reset;
+    return ndarray(shape, "float32", self, 0, strides);
+}
 
 nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle states) {
     const d3::D3plot& d = *nb::inst_ptr<d3::D3plot>(self);
     const d3::StateBlock b = to_block(which);
     auto sel = unwrap_d3(d.resolve_states(states_arg(states, d.num_states())));
     auto layout = d.control().block_spec(b);
-    if (auto v = d.view(b, sel)) {
-        const std::int64_t strides[3] = {static_cast<std::int64_t>(v->stride_bytes / 4),
-                                         static_cast<std::int64_t>(layout->values), 1};
-        return nb::cast(readonly_view<float>(v->data, {sel.size(), layout->count, layout->values}, self, strides));
-    }
+    if (auto v = d.view(b, sel)) return view_array(self, v->data, v->stride_bytes, sel.size(), layout->count, layout->values);
     if (!layout) raise(Error::key(std::string("block ") + d3::state_block_name(b) + " is not present in this d3plot"));
-    const std::size_t total = sel.size() * layout->count * layout->values;
+    check_block_size(layout->count, layout->values, d.control().word_size);
+    const std::size_t total = elements(sel.size(), layout->count, layout->values);
     if (d.control().word_size == 4) {
         ArrayBuffer<float> out(total);
         unwrap_d3(d.copy_block(*layout, sel, out.data));
@@ -258,9 +314,10 @@ nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const Seg
     if (nb::isinstance<InterfaceFieldV>(field)) {
         std::int64_t k = nb::cast<const InterfaceFieldV&>(field).value;
         if (k < 0 || k > 4) raise(absent);
-        for (std::int64_t i = 0; i < k; ++i) offset += c.widths[i];
+        bool huge = false;  // widths come from the file: their sum may not fit
+        for (std::int64_t i = 0; i < k; ++i) huge |= __builtin_add_overflow(offset, c.widths[i], &offset);
         width = c.widths[k];
-        if (width == 0) raise(absent);
+        if (width == 0 || huge) raise(absent);
     } else if (nb::isinstance<FsiforFieldV>(field)) {
         std::int64_t k = nb::cast<const FsiforFieldV&>(field).value;
         if (k < 0 || static_cast<std::uint64_t>(k) >= c.nv2d) raise(absent);
@@ -282,8 +339,9 @@ nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const Seg
     // Widths come from the file: a field reaching past the values of a
     // segment is not there.
     if (offset > layout->values || width > layout->values - offset) raise(absent);
+    check_block_size(layout->count, layout->values, c.word_size);
     const std::size_t n = sel.size(), segs = layout->count, vals = layout->values;
-    std::vector<float> raw(n * segs * vals);
+    std::vector<float> raw(elements(n, segs, vals));
     if (c.word_size == 4) {
         unwrap_d3(d.copy_block(*layout, sel, raw.data()));
     } else {
@@ -291,7 +349,7 @@ nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const Seg
         unwrap_d3(d.copy_block(*layout, sel, wide.data()));
         for (std::size_t i = 0; i < wide.size(); ++i) raw[i] = static_cast<float>(wide[i]);
     }
-    std::vector<float> out(n * segs * width);
+    std::vector<float> out(elements(n, segs, width));
     for (std::size_t r = 0; r < n * segs; ++r)
         std::memcpy(out.data() + r * width, raw.data() + r * vals + offset, width * sizeof(float));
     return nb::cast(to_numpy<float>(std::move(out), {n, segs, static_cast<std::size_t>(width)}));
@@ -361,7 +419,7 @@ void bind_d3plot(nb::module_& m) {
     nb::class_<d3::D3plot>(m, "D3plot",
                            "A d3plot, intfor or FSIFOR family opened read-only: the base file and its numbered "
                            "continuation files, memory-mapped for the life of the object.",
-                           nb::is_final())
+                           nb::is_final(), nb::type_slots(d3plot_slots))
         .def(
             "__init__", [](d3::D3plot* self, const std::string& path) { new (self) d3::D3plot(open_released(path)); },
             nb::arg("path"),
@@ -529,7 +587,8 @@ void bind_d3plot_writer(nb::module_& m) {
             nb::arg("node_ids") = nb::none(), nb::arg("shell_ids") = nb::none(), nb::arg("solid_ids") = nb::none(),
             nb::arg("part_ids") = nb::none(),
             "Replace each id list that is given.  Node, solid and shell lists must match their entity counts "
-            "when the file is written; part ids may be fewer than the parts (the rest are numbered i + 1).")
+            "when the file is written; the first P part ids are written (P = the largest part number), parts "
+            "without one are numbered i + 1.")
         .def(
             "set_solid_results",
             [](PyD3plotWriter& s, nb::handle results) {

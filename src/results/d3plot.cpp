@@ -359,7 +359,7 @@ D3Status read_floats_into(std::string_view file, std::uint64_t offset, std::uint
             std::memcpy(&v, p + i * 4, 4);
             out[i] = v;
         }
-    } else {
+    } else if (count != 0) {
         std::memcpy(out, p, count * 8);
     }
     return Done{};

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 #include "results/d3plot.hpp"
@@ -248,8 +249,12 @@ D3Result<std::string> D3plotWriter::to_bytes() const {
     if (shell_ids_ && shell_ids_->size() != nel4) return id_count("shell_ids", shell_ids_->size(), "shells", nel4);
     auto check_results = [&](const char* what, const std::vector<float>& v, std::uint64_t count,
                              std::uint64_t per, const char* entities) -> std::optional<D3plotError> {
-        const std::uint64_t want = nstates * count * per;
-        if (v.size() != want)
+        // Later values than the states need are not written (slice k is
+        // values [k * count * per, (k + 1) * count * per)).
+        std::uint64_t want = 0;
+        bool huge = __builtin_mul_overflow(nstates, count, &want) || __builtin_mul_overflow(want, per, &want);
+        if (huge) want = std::numeric_limits<std::uint64_t>::max();
+        if (v.size() < want)
             return D3plotError::msg(std::string(what) + " results hold " + std::to_string(v.size()) +
                                     " values, expected " + std::to_string(nstates) + " states x " +
                                     std::to_string(count) + " " + entities + " x " + std::to_string(per) +
@@ -264,10 +269,8 @@ D3Result<std::string> D3plotWriter::to_bytes() const {
     std::int64_t pmax = 0;
     for (std::size_t i = 8; i < solids_.size(); i += 9) pmax = std::max<std::int64_t>(pmax, solids_[i]);
     for (std::size_t i = 4; i < shells_.size(); i += 5) pmax = std::max<std::int64_t>(pmax, shells_[i]);
+    // Part ids: the first P are written, parts without one are numbered i + 1.
     const std::uint64_t P = static_cast<std::uint64_t>(pmax);
-    if (part_ids_ && part_ids_->size() > P)
-        return D3plotError::msg("part_ids has " + std::to_string(part_ids_->size()) + " ids for " +
-                                std::to_string(P) + " parts");
 
     const std::uint64_t per_state =
         1 + 3 * n * (1 + has_vel_ + has_acc_) + nel8 * nv3d + nel4 * nv2d;
@@ -388,7 +391,7 @@ D3Result<std::string> IntforWriter::to_bytes() const {
     out[21] = 1;
     out[31] = w32(nseg);
     out[32] = w32(2 * n_if_);
-    out[33] = n_fsi_ != 0 ? -w32(n_fsi_) : w32(nv);
+    out[33] = n_fsi_ != 0 ? w32(0 - n_fsi_) : w32(nv);  // -n_fsi in 32 bits
     out[39] = w32(nseg + n + 6 * n_if_ + 16);
     out[51] = w32(2 * n_if_);
     if (n_fsi_ == 0)
@@ -466,7 +469,10 @@ D3Status D3plotEditor::set_block(StateBlock b, std::uint64_t state, const std::v
                                 std::to_string(num_states()) + ")");
     const StateRef& s = layout_.states[state];
     std::string& f = contents_[s.file];
-    const std::uint64_t at = s.offset + layout->start_word * 4;
+    const std::uint64_t start = layout->start_word;
+    const std::uint64_t at = start > (f.size() - std::min<std::uint64_t>(s.offset, f.size())) / 4
+                                 ? f.size() + 1
+                                 : s.offset + start * 4;
     if (at > f.size() || want > (f.size() - at) / 4) return D3plotError::msg("block extent past end of file");
     if (want) std::memcpy(f.data() + at, data.data(), want * 4);
     return Done{};
