@@ -272,3 +272,23 @@ def test_real_expand_test_deck():
     # pointing there: the directive is skipped.
     assert shape(t) == ("bird_B.k", None, [("control_cards.k", "Include", [])])
     assert t.total_bytes() == root.stat().st_size + (root.parent / "control_cards.k").stat().st_size
+
+
+def test_continuation_through_many_keyword_lines(write):
+    # Every "*INCLUDE +" line continues the name of the directive above it, so
+    # each name runs on to the end; only the last ones can name files.  The
+    # walk must stay linear in the file size.
+    write("b.k", b"b")
+    write("*INCLUDEb.k", b"bb")
+    p = write("main.k", b"*INCLUDE +\n" * 200_000 + b"b.k\n")
+    assert shape(tree(p)) == ("main.k", None, [("*INCLUDEb.k", "Include", []), ("b.k", "Include", [])])
+
+
+def test_long_name_over_many_continuation_lines_still_resolves(write, tmp_path):
+    deep = tmp_path / ("d" * 200) / ("e" * 200) / ("f" * 200)
+    deep.mkdir(parents=True)
+    (deep / "x.k").write_bytes(b"x")
+    rel = f"{'d' * 200}/{'e' * 200}/{'f' * 200}/x.k".encode()
+    lines = b"".join(b"   " + rel[i:i + 10] + b" +\n" for i in range(0, len(rel), 10))
+    p = write("main.k", b"*INCLUDE\n" + lines + b"\n")
+    assert [c.path for c in tree(p).children] == [str(deep / "x.k")]
