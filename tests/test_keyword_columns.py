@@ -190,3 +190,13 @@ def test_string_layout_in_many_pieces_keeps_row_order(write):
     t = k.parse_schema("P", [[("id", "int", 8, 1), ("name", "str", 8, 1)]], True)
     assert t["id"].tolist() == list(range(n))
     assert t["name"] == [f"p{i}" for i in range(n)]
+
+
+@pytest.mark.parametrize("width, count", [(2**63, 1), (2**64 - 1, 2), (8, 2**61 + 1), (8, 2**64 - 1)])
+def test_absurd_widths_and_counts_never_overrun(write, width, count):
+    k = kf(write, b"*V\n       1       2\n       3       4\n")
+    try:
+        out = k.parse_schema("V", [[("a", "int", width, count)]], True)
+    except MemoryError:
+        return
+    assert out["a"].shape[0] == 2

@@ -73,3 +73,11 @@ TEST(SetKeywordTest, KeepsLeadingCommentsAndReplacesTheRest) {
     set_keyword(f, 1, "PART", {{"1"}}, {});
     EXPECT_EQ(to_bytes(f), "*KEYWORD\n$ header\n\n*PART\n1\n*END\n");
 }
+
+TEST(SetFieldTest, LineOfBlanksAndCarriageReturnsIsNoCardLine) {
+    // Blanks around a lone CR hold no byte other than blank, CR or LF, so the
+    // line does not count as a card line of the edit.
+    ParsedFile f = parse("*NODE\n \r \n       1     0.0\n");
+    EXPECT_EQ(set_field(f, 0, 0, 0, {8, 8}, "2"), SetFieldOutcome::InPlace);
+    EXPECT_EQ(to_bytes(f), "*NODE\n \r \n       2     0.0\n");
+}

@@ -1,6 +1,7 @@
 #include "schema/schema.hpp"
 
 #include <cstring>
+#include <new>
 
 #include "util/pool.hpp"
 #include "util/text.hpp"
@@ -122,6 +123,8 @@ std::vector<Column> parse_parallel_numeric(const std::vector<Chunk>& chunks, con
 
     std::vector<Column> cols = empty_columns({card});
     for (Column& c : cols) {
+        // rows x count values must be addressable (a caller's count may be huge).
+        if (total && c.count > (static_cast<std::size_t>(-1) / sizeof(double)) / total) throw std::bad_alloc();
         if (c.kind == FieldType::Int)
             c.ints.resize(total * c.count);
         else
