@@ -223,8 +223,21 @@ namespace nanobind::detail {
 template <>
 struct type_caster<tarvex::py::Index> {
     NB_TYPE_CASTER(tarvex::py::Index, const_name("int"))
-    bool from_python(handle src, uint32_t, cleanup_list*) noexcept {
-        if (!PyLong_Check(src.ptr())) return false;
+    bool from_python(handle src_in, uint32_t, cleanup_list*) noexcept {
+        // Python ints, and integer objects that say so (__index__, e.g. NumPy
+        // integer scalars); floats and other numbers are refused.
+        object owned;
+        handle src = src_in;
+        if (!PyLong_Check(src.ptr())) {
+            if (!PyIndex_Check(src.ptr()) || PyFloat_Check(src.ptr())) return false;
+            PyObject* as_int = PyNumber_Index(src.ptr());
+            if (!as_int) {
+                PyErr_Clear();
+                return false;
+            }
+            owned = steal(as_int);
+            src = owned;
+        }
         int sign = 0;
         long long s = PyLong_AsLongLongAndOverflow(src.ptr(), &sign);
         if (s == -1 && PyErr_Occurred()) {
