@@ -46,7 +46,10 @@ Status write_file(const std::string& path_in, std::string_view data) {
     struct stat lst;
     if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
         auto c = path::canonical(path);
-        if (c) path = c.value();
+        // A link whose target does not exist yet: creating through the link
+        // makes the target, as a plain create would.
+        if (!c) return write_direct(path, data);
+        path = c.value();
     }
     struct stat st;
     bool existed = ::stat(path.c_str(), &st) == 0;
