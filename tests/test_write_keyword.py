@@ -1,6 +1,7 @@
 """Writing single-keyword decks from columns."""
 
 import math
+import os
 
 import numpy as np
 import pytest
@@ -104,3 +105,11 @@ def test_written_deck_reads_back(tmp_path):
     tarvex.write_keyword(str(p), "NODE", {"nid": nid, "x": x})
     t = tarvex.parse_keyword_file(str(p)).parse_schema("NODE", [[("nid", "int", 8, 1), ("x", "float", 16, 1)]], True)
     assert np.array_equal(t["nid"], nid) and np.array_equal(t["x"], x)
+
+
+def test_fifo_without_reader_fails_instead_of_blocking(tmp_path):
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+    with pytest.raises(OSError) as e:
+        tarvex.write_keyword(str(fifo), "NODE", {"a": np.array([1])})
+    assert e.value.errno == 6

@@ -32,8 +32,12 @@ Status write_all(int fd, std::string_view data) {
 // Write in place (create or truncate): used when no temporary file can be
 // made next to the target (for instance a directory without write access).
 Status write_direct(const std::string& path, std::string_view data) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // O_NONBLOCK: opening a FIFO that nobody reads fails (ENXIO) instead of
+    // blocking forever; the writes themselves then block as usual.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) return Error::os(errno);
+    int fl = ::fcntl(fd, F_GETFL);
+    if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     Status s = write_all(fd, data);
     if (::close(fd) != 0 && s.ok()) return Error::os(errno);
     return s;
