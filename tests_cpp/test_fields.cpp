@@ -40,3 +40,30 @@ TEST(IncludeNames, ExtentsOfALongChainSaturate) {
     EXPECT_EQ(ext.back(), 2u);
     EXPECT_EQ(ext[9999 - 5], 5 * 11 + 2u);
 }
+
+#include "schema/schema.hpp"
+#include "util/pool.hpp"
+
+TEST(CollectChunks, PiecesFollowTheSizeRuleAndTileEachBody) {
+    std::string body1, body2 = "       9\n";
+    for (int i = 0; i < 300000; ++i) body1 += "       1     0.5\n";  // 4.8 MB
+    std::string bytes = "*NODE\n" + body1 + "*PART\nx\n*node\n" + body2;
+    ParsedFile f = parse_source("mem.k", std::make_shared<const Source>(bytes));
+    auto chunks = collect_chunks({&f}, "NODE");
+    std::size_t total = body1.size() + body2.size();
+    std::size_t n = pool::num_threads();
+    std::size_t target = std::max<std::size_t>(kMinChunkBytes, (total + 2 * n - 1) / (2 * n));
+    std::string joined;
+    ASSERT_GE(chunks.size(), 2u);
+    for (std::size_t i = 0; i + 1 < chunks.size(); ++i) {
+        std::string_view c = chunks[i].bytes;
+        joined.append(c);
+        if (i + 2 < chunks.size()) {  // all but the last piece of the first body
+            EXPECT_EQ(c.back(), '\n');
+            EXPECT_GT(c.size(), target);
+            EXPECT_LE(c.size(), target + 17);  // ends just past the first LF at or after the target
+        }
+    }
+    EXPECT_EQ(joined + std::string(chunks.back().bytes), body1 + body2);
+    EXPECT_EQ(chunks.back().bytes, body2);  // a small block is one whole piece
+}
