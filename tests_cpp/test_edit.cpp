@@ -81,3 +81,12 @@ TEST(SetFieldTest, LineOfBlanksAndCarriageReturnsIsNoCardLine) {
     EXPECT_EQ(set_field(f, 0, 0, 0, {8, 8}, "2"), SetFieldOutcome::InPlace);
     EXPECT_EQ(to_bytes(f), "*NODE\n \r \n       2     0.0\n");
 }
+
+TEST(SetFieldTest, AbsurdWidthsAreNotApplied) {
+    std::string src = "*NODE\n       1     0.0\n";
+    ParsedFile f = parse(src);
+    const std::size_t huge = static_cast<std::size_t>(-1) / 2 + 1;
+    EXPECT_EQ(set_field(f, 0, 0, 2, {huge, huge, 8}, "1"), SetFieldOutcome::NotApplied);
+    EXPECT_EQ(set_field(f, 0, 0, 1, {8, std::size_t{1} << 50}, "1"), SetFieldOutcome::NotApplied);
+    EXPECT_EQ(to_bytes(f), src);
+}

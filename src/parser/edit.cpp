@@ -70,8 +70,14 @@ SetFieldOutcome set_field(ParsedFile& f, std::size_t block, std::size_t card, st
     if (b.format != CardFormat::Free && line.find(',') == std::string_view::npos) {
         if (value >= widths.size()) return SetFieldOutcome::NotApplied;
         std::size_t col = 0;
-        for (std::size_t i = 0; i < value; ++i) col += widths[i];
+        for (std::size_t i = 0; i < value; ++i) {
+            if (widths[i] > static_cast<std::size_t>(-1) - col) return SetFieldOutcome::NotApplied;
+            col += widths[i];
+        }
         std::size_t width = widths[value], t = new_text.size();
+        // The padded line must be representable (widths come from layouts).
+        if (width > static_cast<std::size_t>(-1) - col || (t <= width && col + width > (std::size_t{1} << 40)))
+            return SetFieldOutcome::NotApplied;
         if (t <= width) {
             new_line.assign(line.substr(0, std::min(col, line.size())));
             new_line.resize(col + (width - t), ' ');
