@@ -70,7 +70,8 @@ std::optional<IncludeName> read_include_name(std::string_view bytes, std::size_t
         if (ln.next >= bytes.size()) return std::nullopt;
         pos = ln.next;
     }
-    std::string joined, raw;
+    std::string raw;
+    std::vector<std::string_view> pieces;
     bool valid = true;
     for (;;) {
         text::Line ln = text::line_at(bytes, pos);
@@ -84,16 +85,23 @@ std::optional<IncludeName> read_include_name(std::string_view bytes, std::size_t
             piece = text::trim_right(piece);
         }
         if (valid && !text::is_valid_utf8(piece)) valid = false;
-        joined.append(text::utf8_lossy(piece));
+        pieces.push_back(piece);
         raw.append(piece);
         if (!more || ln.next >= bytes.size()) break;
         pos = ln.next;
     }
+    if (valid) {
+        std::string_view t = text::trim_unicode(raw);
+        if (t.empty()) return std::nullopt;
+        return IncludeName{std::string(t), {}};
+    }
+    // Each piece is decoded on its own (a sequence split over two lines is
+    // two invalid ones).
+    std::string joined;
+    for (std::string_view p : pieces) joined.append(text::utf8_lossy(p));
     std::string_view t = text::trim_unicode(joined);
     if (t.empty()) return std::nullopt;
-    IncludeName out{std::string(t), {}};
-    if (!valid) out.raw = std::string(text::trim_unicode(raw));
-    return out;
+    return IncludeName{std::string(t), std::string(text::trim_unicode(raw))};
 }
 
 namespace {
