@@ -81,7 +81,14 @@ Status write_file(const std::string& path_in, std::string_view data) {
         ::fchmod(fd, mode);
     }
     if (::close(fd) != 0 && s.ok()) s = Error::os(errno);
-    if (s.ok() && ::rename(tmp.c_str(), path.c_str()) != 0) s = Error::os(errno);
+    if (s.ok() && ::rename(tmp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(tmp.c_str());
+        // Replacing may be refused where writing is not (a file of another
+        // user in a sticky directory such as /tmp): write in place then.
+        if (err == EACCES || err == EPERM) return write_direct(path, data);
+        return Error::os(err);
+    }
     if (!s.ok()) ::unlink(tmp.c_str());
     return s;
 }
