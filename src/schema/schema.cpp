@@ -131,9 +131,12 @@ std::vector<Column> parse_parallel_numeric(const std::vector<Chunk>& chunks, con
             c.floats.resize(total * c.count);
     }
     pool::parallel_each(chunks.size(), [&](std::size_t i) {
-        std::size_t row = first[i];
+        std::size_t row = first[i], row_end = first[i + 1];
         CardFormat fmt = chunks[i].format;
         for_each_card_line(chunks[i].bytes, [&](std::string_view line) {
+            // The mapped bytes can change under us if another process writes
+            // the file; never write past the rows this piece counted.
+            if (row >= row_end) return;
             LineCutter cut(line, fmt);
             for (std::size_t fi = 0; fi < card.size(); ++fi) {
                 const FieldSpec& f = card[fi];
