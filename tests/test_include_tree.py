@@ -406,3 +406,14 @@ def test_directives_match_the_rules(tmp_path_factory, lines, eol):
                         expected.append(str((d / name).resolve()))
         pos = nxt
     assert [c.path for c in tree(root).children] == expected
+
+
+def test_missing_search_directories_do_not_hide_later_ones(write, tmp_path):
+    write("lib/x.k", b"x")
+    write("inc/y.k", b"yy")
+    p = write("main.k", b"*INCLUDE\nx.k\n*INCLUDE_PATH_RELATIVE\nnone\n*INCLUDE_PATH\n" + str(tmp_path / "gone").encode()
+              + b"\n*INCLUDE_PATH_RELATIVE\nlib\n*INCLUDE\nsub.k\n*INCLUDE_PATH\n" + str(tmp_path / "inc").encode()
+              + b"\n*INCLUDE\ny.k\n")
+    write("lib/sub.k", b"*INCLUDE\ny.k\n")
+    assert shape(tree(p)) == ("main.k", None, [("x.k", "Include", []), ("sub.k", "Include", []),
+                                               ("y.k", "Include", [])])
