@@ -4,6 +4,7 @@ import os
 import socket
 
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import tarvex
 from conftest import shared_data
@@ -272,3 +273,147 @@ def test_real_expand_test_deck():
     # pointing there: the directive is skipped.
     assert shape(t) == ("bird_B.k", None, [("control_cards.k", "Include", [])])
     assert t.total_bytes() == root.stat().st_size + (root.parent / "control_cards.k").stat().st_size
+
+
+def test_continuation_through_many_keyword_lines(write):
+    # Every "*INCLUDE +" line continues the name of the directive above it, so
+    # each name runs on to the end; only the last ones can name files.  The
+    # walk must stay linear in the file size.
+    write("b.k", b"b")
+    write("*INCLUDEb.k", b"bb")
+    p = write("main.k", b"*INCLUDE +\n" * 200_000 + b"b.k\n")
+    assert shape(tree(p)) == ("main.k", None, [("*INCLUDEb.k", "Include", []), ("b.k", "Include", [])])
+
+
+def test_long_name_over_many_continuation_lines_still_resolves(write, tmp_path):
+    deep = tmp_path / ("d" * 200) / ("e" * 200) / ("f" * 200)
+    deep.mkdir(parents=True)
+    (deep / "x.k").write_bytes(b"x")
+    rel = f"{'d' * 200}/{'e' * 200}/{'f' * 200}/x.k".encode()
+    lines = b"".join(b"   " + rel[i:i + 10] + b" +\n" for i in range(0, len(rel), 10))
+    p = write("main.k", b"*INCLUDE\n" + lines + b"\n")
+    assert [c.path for c in tree(p).children] == [str(deep / "x.k")]
+
+
+CORRUPT_BASE = (
+    b"*KEYWORD\n*INCLUDE_PATH_RELATIVE\nlib\n*INCLUDE\n$ c\nsub +\n  dir/a.k\n*include_transform\r\nb.k\r\n"
+    b"*INCLUDE_BINARY\nb.k\n*INCLUDE\n\n*INCLUDE\n*END\n"
+)
+
+
+def corrupt_tree(path):
+    try:
+        t = tree(path)
+    except tarvex.PanicException:
+        return  # a name that became "." or another directory
+    assert t.total_files() >= 1 and t.byte_count == path.stat().st_size
+
+
+def test_truncated_and_flipped_include_files(write):
+    import random
+
+    write("subdir/a.k", b"*INCLUDE\n../b.k\n")
+    write("b.k", b"*NODE\n")
+    p = write("main.k", b"")
+    for cut in range(len(CORRUPT_BASE) + 1):
+        p.write_bytes(CORRUPT_BASE[:cut])
+        corrupt_tree(p)
+    rng = random.Random(11)
+    for _ in range(300):
+        b = bytearray(CORRUPT_BASE)
+        for _ in range(rng.randint(1, 5)):
+            b[rng.randrange(len(b))] = rng.choice([0, 0x0A, 0x0D, 0x2A, 0x24, 0x2B, 0x20, 0xFF, rng.randrange(256)])
+        p.write_bytes(bytes(b))
+        corrupt_tree(p)
+
+
+# ---- Differential check of directive recognition and name reading.
+
+_WS = b" \t\r\n"
+_SUFFIXES = {b"_PATH", b"_BINARY", b"_TRANSFORM", b"_COMPENSATED", b"_AUTO_ZZFREE", b"_STAMPED_PART",
+             b"_PATH_RELATIVE"}
+
+
+def _line(data: bytes, pos: int):
+    end = data.find(b"\n", pos)
+    c = data[pos:] if end < 0 else data[pos:end]
+    if end >= 0 and c.endswith(b"\r"):
+        c = c[:-1]
+    return c, (len(data) if end < 0 else end + 1)
+
+
+def _ref_kind(line: bytes):
+    if len(line) < 8 or line[1:8].upper() != b"INCLUDE":
+        return None
+    if len(line) == 8 or line[8] in _WS:
+        return b""
+    s = line.rstrip(_WS)[8:].upper()
+    return s if s in _SUFFIXES else None
+
+
+def _ref_name(data: bytes, pos: int):
+    if pos >= len(data):
+        return None
+    while True:
+        c, nxt = _line(data, pos)
+        if c == b"" or not c.startswith(b"$"):
+            break
+        if nxt >= len(data):
+            return None
+        pos = nxt
+    pieces = []
+    while True:
+        c, nxt = _line(data, pos)
+        c = c.lstrip(b" \t")
+        if c == b"":
+            break
+        c = c.rstrip(_WS)
+        more = c.endswith(b"+")
+        if more:
+            c = c[:-1].rstrip(_WS)
+        pieces.append(c)
+        if not more or nxt >= len(data):
+            break
+        pos = nxt
+    return b"".join(pieces).decode().strip() or None
+
+
+_INC_LINES = [b"*INCLUDE", b"*include_transform", b"*Include_Binary", b"*INCLUDE_PATH", b"*INCLUDES",
+              b"*INCLUDE_NASTRAN", b"*INCLUDE x", b"a.k", b"b.k", b"a +", b".k", b" a.k ", b"$ c", b"", b"  ",
+              b"*INCLUDE +", b"ab.k", b"*END", b"b", b"\t+"]
+_INC_FILES = ["a.k", "b.k", "ab.k", "*INCLUDEa.k", "*INCLUDEb.k", "*INCLUDEab.k", "a.kb.k"]
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.lists(st.sampled_from(_INC_LINES), max_size=20), st.sampled_from([b"\n", b"\r\n"]))
+def test_directives_match_the_rules(tmp_path_factory, lines, eol):
+    d = tmp_path_factory.mktemp("inc")
+    for n in _INC_FILES:
+        (d / n).write_bytes(b"x")
+    data = eol.join(lines) + eol
+    root = d / "main.k"
+    root.write_bytes(data)
+    expected = []
+    pos = 0
+    while pos < len(data):
+        line, nxt = _line(data, pos)
+        if line.startswith(b"*"):
+            kind = _ref_kind(line)
+            if kind is not None and kind not in (b"_PATH", b"_PATH_RELATIVE"):
+                name = _ref_name(data, nxt)
+                if name and os.path.exists(d / name) and (d / name).resolve() != root:
+                    if str((d / name).resolve()) not in expected:
+                        expected.append(str((d / name).resolve()))
+        pos = nxt
+    assert [c.path for c in tree(root).children] == expected
+
+
+def test_missing_search_directories_do_not_hide_later_ones(write, tmp_path):
+    write("lib/x.k", b"x")
+    write("inc/y.k", b"yy")
+    p = write("main.k", b"*INCLUDE\nx.k\n*INCLUDE_PATH_RELATIVE\nnone\n*INCLUDE_PATH\n" + str(tmp_path / "gone").encode()
+              + b"\n*INCLUDE_PATH_RELATIVE\nlib\n*INCLUDE\nsub.k\n*INCLUDE_PATH\n" + str(tmp_path / "inc").encode()
+              + b"\n*INCLUDE\ny.k\n")
+    write("lib/sub.k", b"*INCLUDE\ny.k\n")
+    assert shape(tree(p)) == ("main.k", None, [("x.k", "Include", []), ("sub.k", "Include", []),
+                                               ("y.k", "Include", [])])

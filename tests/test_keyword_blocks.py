@@ -3,6 +3,7 @@
 import os
 
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import tarvex
 from conftest import shared_data
@@ -222,3 +223,119 @@ def test_numpy_integers_are_indices_but_floats_are_not(write):
         k.keyword(np.int64(-1))
     with pytest.raises(TypeError):
         k.keyword(1.0)
+
+
+# ---- Differential check against a reference splitter written from the rules.
+
+_WS = b" \t\r\n"
+
+
+def _content(data: bytes, pos: int) -> bytes:
+    end = data.find(b"\n", pos)
+    c = data[pos:] if end < 0 else data[pos:end]
+    return c[:-1] if end >= 0 and c.endswith(b"\r") else c
+
+
+def _text(b: bytes) -> str:
+    try:
+        return b.decode()
+    except UnicodeDecodeError:
+        return ""
+
+
+def _long_format(data: bytes, kws) -> bool:
+    for k in kws:
+        line = _content(data, k).rstrip(_WS)
+        if len(line) < 8 or line[1:8].upper() != b"KEYWORD":
+            continue
+        p = line.upper().find(b"LONG")
+        if p < 0:
+            continue
+        i = p + 4
+        while i < len(line) and line[i] in b" \t":
+            i += 1
+        if i >= len(line) or line[i:i + 1] != b"=":
+            continue
+        i += 1
+        while i < len(line) and line[i] in b" \t":
+            i += 1
+        if i < len(line) and line[i:i + 1].upper() in (b"S", b"Y"):
+            return True
+    return False
+
+
+def _attachable(line: bytes) -> bool:
+    rest = line.lstrip(b" \t")
+    return rest == b"" or rest.startswith(b"$") or all(c in _WS for c in rest)
+
+
+def _cards(body: bytes, long: bool):
+    cards = []
+    for line in body.split(b"\n"):
+        c = line[:-1] if line.endswith(b"\r") else line
+        if c == b"" or c.startswith(b"$") or all(ch in _WS for ch in c):
+            continue
+        if b"," in c:
+            pieces = c.rstrip(b"\r\n").split(b",")
+        else:
+            c = c.rstrip(_WS)
+            w = 20 if long else 8
+            pieces = [c[i:i + w] for i in range(0, len(c), w)]
+        cards.append([_text(p.lstrip(b" \t").rstrip(_WS)) for p in pieces])
+    return cards
+
+
+def reference_blocks(data: bytes):
+    kws = [i for i in range(len(data)) if data[i] == 0x2A and (i == 0 or data[i - 1] == 0x0A)]
+    if not kws:
+        return []
+    long = _long_format(data, kws)
+    starts = [0]
+    for k in kws[1:]:
+        s = k
+        while s > 0:
+            ls = data.rfind(b"\n", 0, s - 1) + 1
+            if not _attachable(data[ls:s - 1]):
+                break
+            s = ls
+        starts.append(s)
+    ends = starts[1:] + [len(data)]
+    out = []
+    for k, start, end in zip(kws, starts, ends):
+        lf = data.find(b"\n", k)
+        kw_end = min(end, lf + 1 if lf >= 0 else len(data))
+        kwline = data[k:kw_end]
+        name = kwline[1:]
+        for i, ch in enumerate(name):
+            if ch in b"\t\n\r ":
+                name = name[:i]
+                break
+        rest = kwline.rstrip(_WS)[1:]
+        cut = min((i for i in (rest.find(b" "), rest.find(b"\t")) if i >= 0), default=-1)
+        opts = _text(rest[cut + 1:]).split() if cut >= 0 else []
+        out.append((start, k, end, _text(name), opts, _cards(data[kw_end:end], long)))
+    return out
+
+
+_LINES = [b"*NODE", b"*KEYWORD LONG=S", b"*KEYWORD long = y", b"*KEYWORD LONG=K", b"$ c", b"  $x", b"   ",
+          b"\t", b"\r", b"", b"1,,3,", b"       1     0.0", b"*", b"*node  a\tb ", b"\xff\xfe", b"*N\xffX o\xff",
+          b"x" * 30, b"  *X", b"12345678901234567890123", b" \r ", b"*INCLUDE"]
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.lists(st.sampled_from(_LINES), max_size=25), st.sampled_from([b"\n", b"\r\n"]), st.booleans())
+def test_blocks_match_the_rules(tmp_path_factory, lines, eol, final_eol):
+    data = eol.join(lines) + (eol if final_eol and lines else b"")
+    p = tmp_path_factory.mktemp("blk") / "d.k"
+    p.write_bytes(data)
+    k = tarvex.parse_keyword_file(str(p))
+    ref = reference_blocks(data)
+    assert k.num_blocks == len(ref)
+    assert k.block_names() == [r[3] for r in ref]
+    for i, (start, kw, end, name, opts, cards) in enumerate(ref):
+        assert k.keyword(i) == {"name": name, "options": opts, "cards": cards}
+    # Block extents: replacing block i keeps exactly [start, kw_start) of it.
+    for i, (start, kw, end, *_rest) in enumerate(ref):
+        k2 = tarvex.parse_keyword_file(str(p))
+        k2.set_keyword(i, "Z", [])
+        assert k2.to_bytes() == data[:kw] + b"*Z\n" + data[end:]

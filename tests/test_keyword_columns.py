@@ -1,9 +1,11 @@
 """Card fields, number syntax and columnar reads against a caller's layout."""
 
 import math
+import re
 
 import numpy as np
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import tarvex
 
@@ -190,3 +192,64 @@ def test_string_layout_in_many_pieces_keeps_row_order(write):
     t = k.parse_schema("P", [[("id", "int", 8, 1), ("name", "str", 8, 1)]], True)
     assert t["id"].tolist() == list(range(n))
     assert t["name"] == [f"p{i}" for i in range(n)]
+
+
+@pytest.mark.parametrize("width, count", [(2**63, 1), (2**64 - 1, 2), (8, 2**61 + 1), (8, 2**64 - 1)])
+def test_absurd_widths_and_counts_never_overrun(write, width, count):
+    k = kf(write, b"*V\n       1       2\n       3       4\n")
+    try:
+        out = k.parse_schema("V", [[("a", "int", width, count)]], True)
+    except MemoryError:
+        return
+    assert out["a"].shape[0] == 2
+
+
+# Reference readers written from the number rules, for a differential check.
+_INT = re.compile(rb"[+-]?[0-9]+")
+_FLOAT = re.compile(rb"[+-]?(?:(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|(?i:inf|infinity|nan))")
+
+
+def _trim(s: bytes) -> bytes:
+    return s.lstrip(b" \t").rstrip(b" \t\r\n")
+
+
+def ref_i64(s: bytes) -> int:
+    s = _trim(s)
+    if not _INT.fullmatch(s):
+        return 0
+    v = int(s)
+    return v if -(2**63) <= v < 2**63 else 0
+
+
+def ref_f64(s: bytes) -> float:
+    s = _trim(s)
+    if not s:
+        return 0.0
+    if _FLOAT.fullmatch(s):
+        return float(s)
+    s = s.replace(b"d", b"E").replace(b"D", b"E")
+    if _FLOAT.fullmatch(s):
+        return float(s)
+    for p in range(1, len(s)):
+        if s[p:p + 1] in (b"+", b"-") and (s[p - 1:p].isdigit() or s[p - 1:p] == b"."):
+            t = s[:p] + b"E" + s[p:]
+            return float(t) if _FLOAT.fullmatch(t) else 0.0
+    return 0.0
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.lists(st.text(alphabet="0123456789+-.eEdD \tinfatyINF", max_size=9), min_size=1, max_size=40))
+def test_number_readers_match_the_rules(tmp_path_factory, texts):
+    raw = [t.encode() for t in texts]
+    p = tmp_path_factory.mktemp("num") / "n.k"
+    p.write_bytes(b"*V\n" + b"".join(r + b",\n" for r in raw))
+    k = tarvex.parse_keyword_file(str(p))
+    # Every line "text," holds a comma, so it is a card line whose first piece
+    # is the text.
+    ints = k.parse_schema("V", [[("i", "int", 10, 1)]], True)["i"]
+    floats = k.parse_schema("V", [[("f", "float", 10, 1)]], True)["f"]
+    assert ints.tolist() == [ref_i64(r) for r in raw]
+    expected = [ref_f64(r) for r in raw]
+    assert len(floats) == len(expected)
+    for g, e in zip(floats.tolist(), expected):
+        assert (math.isnan(g) and math.isnan(e)) or g == e

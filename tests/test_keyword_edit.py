@@ -72,6 +72,13 @@ def test_write_preserves_permissions_and_follows_symlinks(write, tmp_path):
     assert (os.stat(target).st_mode & 0o777) == 0o640
 
 
+def test_write_through_a_dangling_symlink_creates_its_target(write, tmp_path):
+    link = tmp_path / "link.k"
+    os.symlink(tmp_path / "new.k", link)
+    kf(write, DECK, "src.k").write(str(link))
+    assert os.path.islink(link) and (tmp_path / "new.k").read_bytes() == DECK
+
+
 def test_write_failure_is_os_error(write, tmp_path):
     k = kf(write, DECK)
     with pytest.raises(OSError) as e:

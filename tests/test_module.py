@@ -125,3 +125,22 @@ def test_type_stubs_type_check(tmp_path):
         capture_output=True, text=True,
     )
     assert out.returncode == 0, out.stdout + out.stderr
+
+
+@pytest.mark.parametrize(
+    "index, outcome",
+    [(1, "PART"), (True, "PART"), ("np1", "PART"), (-1, OverflowError), (2**64, OverflowError),
+     ("npm1", OverflowError), (1.0, TypeError), ("npf", TypeError), ("1", TypeError), (None, TypeError)],
+)
+def test_index_arguments(tmp_path, index, outcome):
+    np = pytest.importorskip("numpy")
+    index = {"np1": np.int64(1), "npm1": np.int64(-1), "npf": np.float64(1)}.get(index, index) \
+        if isinstance(index, str) and index != "1" else index
+    p = tmp_path / "a.k"
+    p.write_bytes(b"*NODE\n*PART\n")
+    k = _tarvex.parse_keyword_file(str(p))
+    if isinstance(outcome, str):
+        assert k.keyword(index)["name"] == outcome
+    else:
+        with pytest.raises(outcome):
+            k.keyword(index)

@@ -1,6 +1,7 @@
 """Writing single-keyword decks from columns."""
 
 import math
+import os
 
 import numpy as np
 import pytest
@@ -33,11 +34,18 @@ def test_float_formatting(tmp_path, value, text):
 
 def test_shortest_round_trip_for_random_doubles(tmp_path):
     rng = np.random.default_rng(1)
+    bits = rng.integers(0, 2**63 - 1, 3000, dtype=np.int64).view(np.float64)
     vals = np.concatenate([rng.standard_normal(2000) * 10.0 ** rng.integers(-30, 30, 2000),
-                           [5e-324, 1.7976931348623157e308, 2.2250738585072014e-308]])
+                           bits[np.isfinite(bits)], -bits[np.isfinite(bits)][:100],
+                           [5e-324, 1.7976931348623157e308, 2.2250738585072014e-308, 2.0**53, 2.0**53 - 1,
+                            8.216181435011583e22, 1e23, 2.0**70]])
     lines = written(tmp_path, "X", {"v": vals}).split(b"\n")[2:-2]
     assert [float(l) for l in lines] == vals.tolist()
     assert all(b"e" not in l for l in lines)
+    # The shortest digits (Python's repr), written out positionally.
+    from decimal import Decimal
+
+    assert lines == [format(Decimal(repr(v)).normalize(), "f").encode() for v in vals.tolist()]
 
 
 def test_ints_int32_and_text_columns(tmp_path):
@@ -104,3 +112,11 @@ def test_written_deck_reads_back(tmp_path):
     tarvex.write_keyword(str(p), "NODE", {"nid": nid, "x": x})
     t = tarvex.parse_keyword_file(str(p)).parse_schema("NODE", [[("nid", "int", 8, 1), ("x", "float", 16, 1)]], True)
     assert np.array_equal(t["nid"], nid) and np.array_equal(t["x"], x)
+
+
+def test_fifo_without_reader_fails_instead_of_blocking(tmp_path):
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+    with pytest.raises(OSError) as e:
+        tarvex.write_keyword(str(fifo), "NODE", {"a": np.array([1])})
+    assert e.value.errno == 6

@@ -73,3 +73,20 @@ TEST(SetKeywordTest, KeepsLeadingCommentsAndReplacesTheRest) {
     set_keyword(f, 1, "PART", {{"1"}}, {});
     EXPECT_EQ(to_bytes(f), "*KEYWORD\n$ header\n\n*PART\n1\n*END\n");
 }
+
+TEST(SetFieldTest, LineOfBlanksAndCarriageReturnsIsNoCardLine) {
+    // Blanks around a lone CR hold no byte other than blank, CR or LF, so the
+    // line does not count as a card line of the edit.
+    ParsedFile f = parse("*NODE\n \r \n       1     0.0\n");
+    EXPECT_EQ(set_field(f, 0, 0, 0, {8, 8}, "2"), SetFieldOutcome::InPlace);
+    EXPECT_EQ(to_bytes(f), "*NODE\n \r \n       2     0.0\n");
+}
+
+TEST(SetFieldTest, AbsurdWidthsAreNotApplied) {
+    std::string src = "*NODE\n       1     0.0\n";
+    ParsedFile f = parse(src);
+    const std::size_t huge = static_cast<std::size_t>(-1) / 2 + 1;
+    EXPECT_EQ(set_field(f, 0, 0, 2, {huge, huge, 8}, "1"), SetFieldOutcome::NotApplied);
+    EXPECT_EQ(set_field(f, 0, 0, 1, {8, std::size_t{1} << 50}, "1"), SetFieldOutcome::NotApplied);
+    EXPECT_EQ(to_bytes(f), src);
+}

@@ -32,8 +32,12 @@ Status write_all(int fd, std::string_view data) {
 // Write in place (create or truncate): used when no temporary file can be
 // made next to the target (for instance a directory without write access).
 Status write_direct(const std::string& path, std::string_view data) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // O_NONBLOCK: opening a FIFO that nobody reads fails (ENXIO) instead of
+    // blocking forever; the writes themselves then block as usual.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) return Error::os(errno);
+    int fl = ::fcntl(fd, F_GETFL);
+    if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     Status s = write_all(fd, data);
     if (::close(fd) != 0 && s.ok()) return Error::os(errno);
     return s;
@@ -46,7 +50,10 @@ Status write_file(const std::string& path_in, std::string_view data) {
     struct stat lst;
     if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
         auto c = path::canonical(path);
-        if (c) path = c.value();
+        // A link whose target does not exist yet: creating through the link
+        // makes the target, as a plain create would.
+        if (!c) return write_direct(path, data);
+        path = c.value();
     }
     struct stat st;
     bool existed = ::stat(path.c_str(), &st) == 0;
@@ -74,7 +81,14 @@ Status write_file(const std::string& path_in, std::string_view data) {
         ::fchmod(fd, mode);
     }
     if (::close(fd) != 0 && s.ok()) s = Error::os(errno);
-    if (s.ok() && ::rename(tmp.c_str(), path.c_str()) != 0) s = Error::os(errno);
+    if (s.ok() && ::rename(tmp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(tmp.c_str());
+        // Replacing may be refused where writing is not (a file of another
+        // user in a sticky directory such as /tmp): write in place then.
+        if (err == EACCES || err == EPERM) return write_direct(path, data);
+        return Error::os(err);
+    }
     if (!s.ok()) ::unlink(tmp.c_str());
     return s;
 }

@@ -85,6 +85,32 @@ struct IncludeName {
 };
 std::optional<IncludeName> read_include_name(std::string_view bytes, std::size_t pos);
 
+// An include keyword line found by the raw scan: its kind and the start of the
+// line after it, where its file name is read.
+struct IncludeHit {
+    std::size_t name_pos;
+    IncludeKind kind;
+};
+
+// Include keyword lines starting in [start, end), in file order.
+std::vector<IncludeHit> scan_hits(std::string_view bytes, std::size_t start, std::size_t end);
+// The whole file (line-aligned pieces on the pool from 8 MiB on).
+std::vector<IncludeHit> scan_all_hits(std::string_view bytes);
+
+// For every hit, the number of bytes (line ends included) of the lines its
+// file name is read from (comment lines before it excluded), saturated at
+// `limit` + 1.  Names that continue into another directive's name share that
+// part of the count, so the whole is linear in the file's size.  A name whose
+// lines exceed PATH_MAX by far cannot name a file; the include tree uses this
+// to leave such directives out without reading their names.
+std::vector<std::size_t> name_extents(std::string_view bytes, const std::vector<IncludeHit>& hits,
+                                      std::size_t limit);
+
+// The bound used by the include tree: twice PATH_MAX, so that a name that
+// could still name a file (PATH_MAX bytes at most, plus blank padding) is
+// always read.
+inline constexpr std::size_t kResolvableNameBytes = 8192;
+
 // Directives whose keyword line starts in [start, end); names may be read
 // past `end`.
 std::vector<RawInclude> scan_range(std::string_view bytes, std::size_t start, std::size_t end);
@@ -103,6 +129,9 @@ std::vector<std::string> extend_search(const std::vector<RawInclude>& raw, const
 template <class D>
 std::vector<std::string> extend_search_resolved(const std::vector<D>& dirs, const std::string& base,
                                                 const std::vector<std::string>& inherited);
+
+// Resolve one directive against `base` and a complete search list.
+std::string resolve_one(const RawInclude& r, const std::string& base, const std::vector<std::string>& search);
 
 // Resolve every raw directive of a file in directory `base`.
 std::vector<IncludeDirective> resolve_directives(const std::vector<RawInclude>& raw, const std::string& base,

@@ -1,5 +1,6 @@
 #include "include/tree.hpp"
 
+#include "file/path.hpp"
 #include "file/source.hpp"
 
 namespace tarvex {
@@ -25,9 +26,41 @@ std::optional<Parsed<std::uint64_t>> measure_file(const Meta& entry) {
     }
     const SourcePtr& src = std::get<SourcePtr>(opened);
     std::string_view bytes = src->bytes();
-    auto raw = scan_includes(bytes);
+    std::string base = path::parent(entry.path);
+    std::vector<IncludeHit> hits = scan_all_hits(bytes);
+    std::vector<std::size_t> extent = name_extents(bytes, hits, kResolvableNameBytes);
+
+    // The tree needs a directive only for the file or directory it names:
+    // names spread over more lines than any path can fill are not read, and
+    // directives whose target does not exist (which the walk would skip) are
+    // not kept, so neither time nor memory grows with names that cannot name
+    // a file (a '+' continuation running through thousands of keyword lines).
+    std::vector<RawInclude> paths;
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+        const IncludeHit& h = hits[i];
+        if (!is_path_kind(h.kind) || extent[i] > kResolvableNameBytes) continue;
+        auto name = read_include_name(bytes, h.name_pos);
+        if (!name) continue;
+        RawInclude r{std::move(name->text), {}, h.kind, std::move(name->raw)};
+        std::vector<RawInclude> one{r};
+        std::vector<std::string> dir = extend_search(one, base, {});
+        if (!path::exists(dir.front())) continue;  // no candidate below it can exist
+        paths.push_back(std::move(r));
+    }
+    std::vector<std::string> search = extend_search(paths, base, entry.search);
+
     Parsed<std::uint64_t> out;
-    out.directives = resolve_directives(raw, path::parent(entry.path), entry.search);
+    out.directives = resolve_directives(paths, base, entry.search);
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+        const IncludeHit& h = hits[i];
+        if (is_path_kind(h.kind) || extent[i] > kResolvableNameBytes) continue;
+        auto name = read_include_name(bytes, h.name_pos);
+        if (!name) continue;
+        RawInclude r{std::move(name->text), {}, h.kind, std::move(name->raw)};
+        std::string resolved = resolve_one(r, base, search);
+        if (!path::exists(resolved)) continue;
+        out.directives.push_back({std::move(r.name), std::move(resolved), {}, h.kind});
+    }
     out.payload = bytes.size();
     return out;
 }

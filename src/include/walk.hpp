@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -21,10 +22,34 @@
 
 namespace tarvex {
 
+// An inherited search list.  Every file reached from one includer inherits
+// the same list, so it is shared instead of copied per file (a file with many
+// path directives and many includes would otherwise cost their product).
+class SearchList {
+public:
+    SearchList() = default;
+    SearchList(std::vector<std::string> dirs)  // NOLINT: implicit by design
+        : dirs_(std::make_shared<const std::vector<std::string>>(std::move(dirs))) {}
+
+    const std::vector<std::string>& get() const noexcept {
+        static const std::vector<std::string> none;
+        return dirs_ ? *dirs_ : none;
+    }
+    operator const std::vector<std::string>&() const noexcept { return get(); }  // NOLINT
+    auto begin() const noexcept { return get().begin(); }
+    auto end() const noexcept { return get().end(); }
+    std::size_t size() const noexcept { return get().size(); }
+    bool empty() const noexcept { return get().empty(); }
+    const std::string& operator[](std::size_t i) const noexcept { return get()[i]; }
+
+private:
+    std::shared_ptr<const std::vector<std::string>> dirs_;
+};
+
 struct Meta {
     std::optional<std::size_t> parent;
     std::string path;
-    std::vector<std::string> search;
+    SearchList search;
     TransformOffsets offsets;
     std::optional<IncludeKind> kind;
 };
@@ -91,8 +116,8 @@ Result<std::vector<GraphNode<T>>> walk_includes(const std::string& root, Loader&
             // Copy what the loop needs: `work` grows below.
             std::string entry_path = work[idx].path;
             TransformOffsets entry_offsets = work[idx].offsets;
-            std::vector<std::string> search =
-                extend_search_resolved(parsed.directives, path::parent(entry_path), work[idx].search);
+            SearchList search =
+                extend_search_resolved(parsed.directives, path::parent(entry_path), work[idx].search.get());
             for (const auto& d : parsed.directives) {
                 if (is_path_kind(d.kind)) continue;
                 if (!path::exists(d.resolved)) continue;

@@ -48,9 +48,12 @@ SetFieldOutcome set_field(ParsedFile& f, std::size_t block, std::size_t card, st
             if (!ln.content.empty() && ln.content.front() == '*') seen_keyword = true;
             continue;
         }
-        // Card line: first non-blank byte not '$' and a byte other than blank/CR/LF.
+        // Card line: first non-blank byte not '$' and a byte other than
+        // blank, CR or LF anywhere in it.
         std::string_view full = w.substr(this_start, ln.next - this_start);
-        if (!is_card_line(full)) continue;
+        std::size_t first = full.find_first_not_of(" \t");
+        if (first == std::string_view::npos || full[first] == '$') continue;
+        if (full.find_first_not_of(" \t\r\n") == std::string_view::npos) continue;
         if (count == card) {
             line_start = this_start;
             content_len = ln.content.size();
@@ -67,8 +70,14 @@ SetFieldOutcome set_field(ParsedFile& f, std::size_t block, std::size_t card, st
     if (b.format != CardFormat::Free && line.find(',') == std::string_view::npos) {
         if (value >= widths.size()) return SetFieldOutcome::NotApplied;
         std::size_t col = 0;
-        for (std::size_t i = 0; i < value; ++i) col += widths[i];
+        for (std::size_t i = 0; i < value; ++i) {
+            if (widths[i] > static_cast<std::size_t>(-1) - col) return SetFieldOutcome::NotApplied;
+            col += widths[i];
+        }
         std::size_t width = widths[value], t = new_text.size();
+        // The padded line must be representable (widths come from layouts).
+        if (width > static_cast<std::size_t>(-1) - col || (t <= width && col + width > (std::size_t{1} << 40)))
+            return SetFieldOutcome::NotApplied;
         if (t <= width) {
             new_line.assign(line.substr(0, std::min(col, line.size())));
             new_line.resize(col + (width - t), ' ');

@@ -57,9 +57,11 @@ public:
             }
             return piece;
         }
-        std::size_t w = width * scale_;
+        // Saturating: a caller's width may be anything up to 2**64 - 1.
+        constexpr std::size_t kMax = static_cast<std::size_t>(-1);
+        std::size_t w = width > kMax / scale_ ? kMax : width * scale_;
         std::size_t start = pos_;
-        pos_ += w;
+        pos_ = w > kMax - pos_ ? kMax : pos_ + w;
         if (start >= line_.size()) return {};
         return line_.substr(start, w);
     }

@@ -1,6 +1,7 @@
 #include "schema/schema.hpp"
 
 #include <cstring>
+#include <new>
 
 #include "util/pool.hpp"
 #include "util/text.hpp"
@@ -122,15 +123,20 @@ std::vector<Column> parse_parallel_numeric(const std::vector<Chunk>& chunks, con
 
     std::vector<Column> cols = empty_columns({card});
     for (Column& c : cols) {
+        // rows x count values must be addressable (a caller's count may be huge).
+        if (total && c.count > (static_cast<std::size_t>(-1) / sizeof(double)) / total) throw std::bad_alloc();
         if (c.kind == FieldType::Int)
             c.ints.resize(total * c.count);
         else
             c.floats.resize(total * c.count);
     }
     pool::parallel_each(chunks.size(), [&](std::size_t i) {
-        std::size_t row = first[i];
+        std::size_t row = first[i], row_end = first[i + 1];
         CardFormat fmt = chunks[i].format;
         for_each_card_line(chunks[i].bytes, [&](std::string_view line) {
+            // The mapped bytes can change under us if another process writes
+            // the file; never write past the rows this piece counted.
+            if (row >= row_end) return;
             LineCutter cut(line, fmt);
             for (std::size_t fi = 0; fi < card.size(); ++fi) {
                 const FieldSpec& f = card[fi];

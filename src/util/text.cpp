@@ -126,11 +126,47 @@ void append_number(std::string& out, double v) {
         out.append(v < 0 ? "-inf" : "inf");
         return;
     }
-    // The shortest fixed form of any double fits: at most 309 integer digits,
-    // or "0." followed by 323 zeros and the significant digits.
-    char buf[400];
-    auto r = std::to_chars(buf, buf + sizeof(buf), v, std::chars_format::fixed);
-    out.append(buf, r.ptr);
+    if (std::fabs(v) < 9007199254740992.0) {
+        // Below 2**53 every integer digit is significant, so the shortest
+        // fixed form is the shortest digits written positionally.
+        char fixed[400];
+        auto f = std::to_chars(fixed, fixed + sizeof(fixed), v, std::chars_format::fixed);
+        out.append(fixed, f.ptr);
+        return;
+    }
+    // The shortest digits that read back as the same double (scientific
+    // to_chars gives them with their exponent), then written positionally:
+    // padded with zeros, never the exact binary value's further digits
+    // (8.216181435011583e22 is "82161814350115830000000").
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof(buf), v, std::chars_format::scientific);
+    std::string_view sci(buf, static_cast<std::size_t>(r.ptr - buf));
+    std::size_t e = sci.find('e');
+    std::string_view mant = sci.substr(0, e);
+    int exp10 = 0;
+    std::from_chars(sci.data() + e + 1 + (sci[e + 1] == '+' ? 1 : 0), sci.data() + sci.size(), exp10);
+    if (!mant.empty() && mant.front() == '-') {
+        out.push_back('-');
+        mant.remove_prefix(1);
+    }
+    char digits[24];
+    std::size_t nd = 0;
+    for (char c : mant)
+        if (c != '.') digits[nd++] = c;
+    long point = static_cast<long>(exp10) + 1;  // digits before the decimal point
+    long n = static_cast<long>(nd);
+    if (point <= 0) {
+        out.append("0.");
+        out.append(static_cast<std::size_t>(-point), '0');
+        out.append(digits, nd);
+    } else if (point >= n) {
+        out.append(digits, nd);
+        out.append(static_cast<std::size_t>(point - n), '0');
+    } else {
+        out.append(digits, static_cast<std::size_t>(point));
+        out.push_back('.');
+        out.append(digits + point, nd - static_cast<std::size_t>(point));
+    }
 }
 
 std::string format_number(double v) {
