@@ -63,4 +63,6 @@ NB_MODULE(_tarvex, m) {
     bind_differentiate(m);       // 45 differentiate
     bind_decimate(m);            // 46 decimate
     bind_resample_linear(m);     // 47 resample_linear
+
+    present_functions(m);
 }

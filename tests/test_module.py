@@ -102,6 +102,8 @@ def test_type_stubs_are_installed():
         stub = stub_path.read_text()
         for name in public_names():
             assert f"{name}" in stub, (stub_path, name)
+        # Typed signatures, as bound.
+        assert "def parse_include_tree(path: str) -> IncludeNode:" in stub
 
 
 def test_interpreter_exit_reports_no_leaked_objects():
@@ -144,3 +146,16 @@ def test_index_arguments(tmp_path, index, outcome):
     else:
         with pytest.raises(outcome):
             k.keyword(index)
+
+
+def test_functions_show_their_description_first():
+    import inspect
+
+    f = _tarvex.parse_include_tree
+    assert f.__doc__.splitlines()[0] == "Parse an LS-DYNA keyword file and return the include tree."
+    assert str(inspect.signature(f)) == "(path)"
+    assert f.__module__ == "_tarvex" and f.__name__ == "parse_include_tree"
+    for name in REGISTRATION_ORDER:
+        obj = getattr(_tarvex, name, None)
+        if callable(obj) and not isinstance(obj, type):
+            assert not obj.__doc__.startswith(name + "("), name

@@ -1,5 +1,11 @@
 #include "python/frame.hpp"
 
+#include <array>
+#include <cstring>
+#include <utility>
+
+#include "util/text.hpp"
+
 namespace tarvex::py {
 
 SharedClaim::SharedClaim(const Claimable& o) : obj_(o) {
@@ -122,6 +128,130 @@ void init_errors(nb::module_&) {
             PyErr_SetString(g_panic, e.what());
         }
     });
+}
+
+namespace {
+
+// "def f(a: int, b: list[int] = [], *, c: str | None = None) -> X" -> "(a, b=[], *, c=None)";
+// empty when the text is not of that form.
+std::string text_signature(std::string_view sig) {
+    if (sig.substr(0, 4) == "def ") sig.remove_prefix(4);
+    std::size_t open = sig.find('(');
+    if (open == std::string_view::npos) return {};
+    std::vector<std::string> params;
+    std::string cur;
+    int depth = 0;
+    char quote = 0;
+    std::size_t i = open + 1;
+    for (; i < sig.size(); ++i) {
+        char c = sig[i];
+        if (quote) {
+            cur.push_back(c);
+            if (c == quote) quote = 0;
+            continue;
+        }
+        if (c == '\'' || c == '"') quote = c;
+        if (c == '(' || c == '[' || c == '{') ++depth;
+        if (c == ')' || c == ']' || c == '}') {
+            if (depth == 0) break;
+            --depth;
+        }
+        if (c == ',' && depth == 0) {
+            params.push_back(cur);
+            cur.clear();
+            continue;
+        }
+        cur.push_back(c);
+    }
+    if (i >= sig.size()) return {};
+    if (!text::trim_unicode(cur).empty()) params.push_back(cur);
+    std::string out = "(";
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        std::string_view p = text::trim_unicode(params[k]);
+        std::size_t colon = std::string_view::npos, eq = std::string_view::npos;
+        int d = 0;
+        char q = 0;
+        for (std::size_t j = 0; j < p.size(); ++j) {
+            char c = p[j];
+            if (q) {
+                if (c == q) q = 0;
+                continue;
+            }
+            if (c == '\'' || c == '"') q = c;
+            if (c == '(' || c == '[' || c == '{') ++d;
+            if (c == ')' || c == ']' || c == '}') --d;
+            if (d == 0 && c == ':' && colon == std::string_view::npos && eq == std::string_view::npos) colon = j;
+            if (d == 0 && c == '=' && eq == std::string_view::npos) eq = j;
+        }
+        std::string_view name = p.substr(0, std::min(colon, eq));
+        if (k) out += ", ";
+        out += text::trim_unicode(name);
+        if (eq != std::string_view::npos) {
+            out += '=';
+            out += text::trim_unicode(p.substr(eq + 1));
+        }
+    }
+    return out + ")";
+}
+
+// One forwarding entry point per presented function, bound to the module as
+// builtins are, each calling its nanobind function.
+constexpr std::size_t kMaxPresented = 64;
+PyObject* g_targets[kMaxPresented];
+
+template <std::size_t N>
+PyObject* forward_call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return PyObject_Vectorcall(g_targets[N], args, static_cast<std::size_t>(nargs), kwnames);
+}
+
+using Forward = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+template <std::size_t... I>
+constexpr std::array<Forward, sizeof...(I)> make_forwarders(std::index_sequence<I...>) {
+    return {&forward_call<I>...};
+}
+constexpr auto kForwarders = make_forwarders(std::make_index_sequence<kMaxPresented>{});
+std::size_t g_presented = 0;
+
+}  // namespace
+
+void present_functions(nb::module_& m) {
+    // The stub generator reads the typed signatures of the functions as bound.
+    nb::dict modules = nb::borrow<nb::dict>(PyImport_GetModuleDict());
+    if (modules.contains("nanobind.stubgen")) return;
+    if (modules.contains("__main__")) {
+        nb::handle main = modules["__main__"];
+        nb::object file = nb::getattr(main, "__file__", nb::none());
+        if (nb::isinstance<nb::str>(file)) {
+            std::string f = nb::cast<std::string>(file);
+            if (f.size() >= 19 && f.compare(f.size() - 19, 19, "nanobind/stubgen.py") == 0) return;
+        }
+    }
+    nb::dict d = nb::borrow<nb::dict>(PyModule_GetDict(m.ptr()));
+    std::vector<std::pair<nb::object, nb::object>> items;
+    for (auto [k, v] : d) items.emplace_back(nb::borrow(k), nb::borrow(v));
+    for (auto& [key, value] : items) {
+        std::string_view tp = Py_TYPE(value.ptr())->tp_name;
+        if (tp != "nanobind.nb_func" && tp != "nb_func") continue;
+        nb::tuple sigs = nb::borrow<nb::tuple>(value.attr("__nb_signature__"));
+        if (sigs.size() != 1) continue;
+        nb::tuple sig = nb::borrow<nb::tuple>(sigs[0]);
+        if (sig[1].is_none()) continue;
+        std::string name = nb::cast<std::string>(key);
+        std::string params = text_signature(nb::cast<std::string>(sig[0]));
+        std::string doc = nb::cast<std::string>(sig[1]);
+        if (!params.empty()) doc = name + params + "\n--\n\n" + doc;
+        if (g_presented >= kMaxPresented) continue;
+        std::size_t slot = g_presented++;
+        g_targets[slot] = value.inc_ref().ptr();  // kept for the life of the process
+        // Definitions live as long as the process, like the functions themselves.
+        auto* def = new PyMethodDef{strdup(name.c_str()),
+                                    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kForwarders[slot])),
+                                    METH_FASTCALL | METH_KEYWORDS, strdup(doc.c_str())};
+        nb::object module_name = m.attr("__name__");
+        PyObject* f = PyCFunction_NewEx(def, m.ptr(), module_name.ptr());
+        if (!f) throw nb::python_error();
+        d[key] = nb::steal(f);
+    }
 }
 
 bool is_ndarray(nb::handle obj) {
