@@ -159,3 +159,15 @@ def test_functions_show_their_description_first():
         obj = getattr(_tarvex, name, None)
         if callable(obj) and not isinstance(obj, type):
             assert not obj.__doc__.startswith(name + "("), name
+
+
+@pytest.mark.parametrize("cls, method, doc", [
+    ("IncludeNode", "total_bytes", "Total bytes across all files in this subtree."),
+    ("IncludeNode", "total_files", "Total number of files in this subtree (including self)."),
+])
+def test_methods_show_their_description(cls, method, doc):
+    import inspect
+
+    m = getattr(getattr(_tarvex, cls), method)
+    assert m.__doc__ == doc
+    assert str(inspect.signature(m)) == "(self, /)"

@@ -1,6 +1,8 @@
 #include "python/frame.hpp"
 
 #include <array>
+#include <memory>
+#include <new>
 #include <cstring>
 #include <utility>
 
@@ -194,14 +196,33 @@ std::string text_signature(std::string_view sig) {
     return out + ")";
 }
 
-// One forwarding entry point per presented function, bound to the module as
-// builtins are, each calling its nanobind function.
-constexpr std::size_t kMaxPresented = 64;
+// One forwarding entry point per presented function or method, each calling
+// its nanobind function.
+constexpr std::size_t kMaxPresented = 512;
 PyObject* g_targets[kMaxPresented];
+std::size_t g_presented = 0;
 
 template <std::size_t N>
 PyObject* forward_call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return PyObject_Vectorcall(g_targets[N], args, static_cast<std::size_t>(nargs), kwnames);
+}
+
+// Methods: the instance goes in front of the arguments.
+template <std::size_t N>
+PyObject* forward_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Py_ssize_t total = nargs + (kwnames ? PyTuple_GET_SIZE(kwnames) : 0);
+    PyObject* small[16];
+    PyObject** buf = small;
+    std::unique_ptr<PyObject*[]> big;
+    if (total + 2 > 16) {
+        big.reset(new (std::nothrow) PyObject*[static_cast<std::size_t>(total) + 2]);
+        if (!big) return PyErr_NoMemory();
+        buf = big.get();
+    }
+    buf[1] = self;
+    for (Py_ssize_t i = 0; i < total; ++i) buf[i + 2] = args[i];
+    return PyObject_Vectorcall(g_targets[N], buf + 1, static_cast<std::size_t>(nargs + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                               kwnames);
 }
 
 using Forward = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
@@ -209,45 +230,90 @@ template <std::size_t... I>
 constexpr std::array<Forward, sizeof...(I)> make_forwarders(std::index_sequence<I...>) {
     return {&forward_call<I>...};
 }
+template <std::size_t... I>
+constexpr std::array<Forward, sizeof...(I)> make_method_forwarders(std::index_sequence<I...>) {
+    return {&forward_method<I>...};
+}
 constexpr auto kForwarders = make_forwarders(std::make_index_sequence<kMaxPresented>{});
-std::size_t g_presented = 0;
+constexpr auto kMethodForwarders = make_method_forwarders(std::make_index_sequence<kMaxPresented>{});
 
-}  // namespace
+bool is_nb_callable(nb::handle v, const char* kind) {
+    std::string_view tp = Py_TYPE(v.ptr())->tp_name;
+    return tp == std::string("nanobind.") + kind || tp == kind;
+}
 
-void present_functions(nb::module_& m) {
-    // The stub generator reads the typed signatures of the functions as bound.
+// A PyMethodDef for `value` (a nanobind function with one signature and a
+// docstring), or nullptr.  `method`: the text signature binds self.
+PyMethodDef* presented_def(const std::string& name, nb::handle value, bool method) {
+    nb::tuple sigs = nb::borrow<nb::tuple>(value.attr("__nb_signature__"));
+    if (sigs.size() != 1) return nullptr;
+    nb::tuple sig = nb::borrow<nb::tuple>(sigs[0]);
+    if (sig[1].is_none() || g_presented >= kMaxPresented) return nullptr;
+    std::string params = text_signature(nb::cast<std::string>(sig[0]));
+    if (method) {
+        if (params.rfind("(self", 0) != 0) return nullptr;
+        params = "($self" + params.substr(5);
+    }
+    std::string doc = nb::cast<std::string>(sig[1]);
+    if (!params.empty()) doc = name + params + "\n--\n\n" + doc;
+    std::size_t slot = g_presented++;
+    g_targets[slot] = value.inc_ref().ptr();  // kept for the life of the process
+    // Definitions live as long as the process, like the functions themselves.
+    Forward fn = method ? kMethodForwarders[slot] : kForwarders[slot];
+    return new PyMethodDef{strdup(name.c_str()), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)),
+                           METH_FASTCALL | METH_KEYWORDS, strdup(doc.c_str())};
+}
+
+bool running_stubgen() {
     nb::dict modules = nb::borrow<nb::dict>(PyImport_GetModuleDict());
-    if (modules.contains("nanobind.stubgen")) return;
+    if (modules.contains("nanobind.stubgen")) return true;
     if (modules.contains("__main__")) {
         nb::handle main = modules["__main__"];
         nb::object file = nb::getattr(main, "__file__", nb::none());
         if (nb::isinstance<nb::str>(file)) {
             std::string f = nb::cast<std::string>(file);
-            if (f.size() >= 19 && f.compare(f.size() - 19, 19, "nanobind/stubgen.py") == 0) return;
+            if (f.size() >= 19 && f.compare(f.size() - 19, 19, "nanobind/stubgen.py") == 0) return true;
         }
     }
-    nb::dict d = nb::borrow<nb::dict>(PyModule_GetDict(m.ptr()));
+    return false;
+}
+
+void present_methods(nb::handle cls) {
+    nb::dict d = nb::borrow<nb::dict>(nb::handle(reinterpret_cast<PyTypeObject*>(cls.ptr())->tp_dict));
     std::vector<std::pair<nb::object, nb::object>> items;
     for (auto [k, v] : d) items.emplace_back(nb::borrow(k), nb::borrow(v));
     for (auto& [key, value] : items) {
-        std::string_view tp = Py_TYPE(value.ptr())->tp_name;
-        if (tp != "nanobind.nb_func" && tp != "nb_func") continue;
-        nb::tuple sigs = nb::borrow<nb::tuple>(value.attr("__nb_signature__"));
-        if (sigs.size() != 1) continue;
-        nb::tuple sig = nb::borrow<nb::tuple>(sigs[0]);
-        if (sig[1].is_none()) continue;
         std::string name = nb::cast<std::string>(key);
-        std::string params = text_signature(nb::cast<std::string>(sig[0]));
-        std::string doc = nb::cast<std::string>(sig[1]);
-        if (!params.empty()) doc = name + params + "\n--\n\n" + doc;
-        if (g_presented >= kMaxPresented) continue;
-        std::size_t slot = g_presented++;
-        g_targets[slot] = value.inc_ref().ptr();  // kept for the life of the process
-        // Definitions live as long as the process, like the functions themselves.
-        auto* def = new PyMethodDef{strdup(name.c_str()),
-                                    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kForwarders[slot])),
-                                    METH_FASTCALL | METH_KEYWORDS, strdup(doc.c_str())};
-        nb::object module_name = m.attr("__name__");
+        if (name.rfind("__", 0) == 0 || !is_nb_callable(value, "nb_method")) continue;
+        PyMethodDef* def = presented_def(name, value, true);
+        if (!def) continue;
+        PyObject* descr = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls.ptr()), def);
+        if (!descr) throw nb::python_error();
+        if (PyObject_SetAttr(cls.ptr(), key.ptr(), descr) != 0) {
+            Py_DECREF(descr);
+            throw nb::python_error();
+        }
+        Py_DECREF(descr);
+    }
+}
+
+}  // namespace
+
+void present_functions(nb::module_& m) {
+    // The stub generator reads the typed signatures of the functions as bound.
+    if (running_stubgen()) return;
+    nb::dict d = nb::borrow<nb::dict>(PyModule_GetDict(m.ptr()));
+    std::vector<std::pair<nb::object, nb::object>> items;
+    for (auto [k, v] : d) items.emplace_back(nb::borrow(k), nb::borrow(v));
+    nb::object module_name = m.attr("__name__");
+    for (auto& [key, value] : items) {
+        if (PyType_Check(value.ptr())) {
+            present_methods(value);
+            continue;
+        }
+        if (!is_nb_callable(value, "nb_func")) continue;
+        PyMethodDef* def = presented_def(nb::cast<std::string>(key), value, false);
+        if (!def) continue;
         PyObject* f = PyCFunction_NewEx(def, m.ptr(), module_name.ptr());
         if (!f) throw nb::python_error();
         d[key] = nb::steal(f);

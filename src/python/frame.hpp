@@ -69,9 +69,9 @@ T unwrap(Result<T>&& r) {
 // Install the exception translators and create the panic exception type.
 void init_errors(nb::module_& m);
 
-// Module-level functions present their docstring as `__doc__` (the first
-// line is the description, the signature goes to `__text_signature__`):
-// each is replaced, at its place in the module, by a thin builtin function
+// Functions and methods present their docstring as `__doc__` (the first line
+// is the description, the signature goes to `__text_signature__`): each is
+// replaced, at its place, by a thin builtin function or method descriptor
 // that forwards the call.  Run as the last step of module execution.
 void present_functions(nb::module_& m);
 
