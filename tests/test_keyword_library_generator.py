@@ -29,9 +29,9 @@ def test_generated_tables_are_plain_constant_data():
 def load_generator():
     import importlib.util
 
-    spec = importlib.util.spec_from_file_location("gen_keyword_library", ROOT / "tools" / "gen_keyword_library.py")
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    found = importlib.util.spec_from_file_location("gen_keyword_library", ROOT / "tools" / "gen_keyword_library.py")
+    mod = importlib.util.module_from_spec(found)
+    found.loader.exec_module(mod)
     return mod
 
 
