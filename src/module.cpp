@@ -42,7 +42,7 @@ NB_MODULE(_tarvex, m) {
     bind_keyword(m);                // 25 Keyword
     bind_file(m);                   // 26 File
     bind_parse_deck(m);             // 27 parse_deck
-    // bind_workspace(m);           // 28 Workspace
+    bind_workspace(m);              // 28 Workspace
 
     bind_resultant(m);           // 29 resultant
     bind_hic(m);                 // 30 hic
