@@ -23,7 +23,7 @@ DEFAULT_OUT = ROOT / "src" / "keywords" / "library_data.cpp"
 NAMES_FILE = ROOT / "tools" / "keyword_names.txt"
 
 # ---------------------------------------------------------------------------
-# Entity kinds (codes as in src/keywords/entity.hpp)
+# Entity kinds (codes as in src/schema/field_vocabulary.hpp)
 KINDS = ["Node", "Element", "Part", "Material", "ThermalMaterial", "Section", "Eos", "Hourglass", "Curve",
          "Box", "Coord", "Vector", "NodeSet", "PartSet", "SegmentSet", "ShellSet", "SolidSet", "BeamSet",
          "DiscreteSet", "Sensor", "Transform", "Define"]

@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "keywords/entity.hpp"
 #include "schema/schema.hpp"
 
 namespace tarvex::keywords {
