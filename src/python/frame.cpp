@@ -1,6 +1,7 @@
 #include "python/frame.hpp"
 
 #include <array>
+#include <cmath>
 #include <memory>
 #include <new>
 #include <cstring>
@@ -134,9 +135,20 @@ void init_errors(nb::module_&) {
 
 namespace {
 
+// The text of a default value in a text signature: the repr of a literal
+// (None, bool, int, float, str), "..." for anything else, so the signature
+// always reads back.
+std::string default_text(nb::handle value) {
+    PyObject* v = value.ptr();
+    bool literal = value.is_none() || PyBool_Check(v) || PyLong_Check(v) || PyUnicode_Check(v) ||
+                   (PyFloat_Check(v) && std::isfinite(PyFloat_AsDouble(v)));  // nan and inf are names
+    return literal ? nb::cast<std::string>(nb::repr(value)) : "...";
+}
+
 // "def f(a: int, b: list[int] = [], *, c: str | None = None) -> X" -> "(a, b=[], *, c=None)";
-// empty when the text is not of that form.
-std::string text_signature(std::string_view sig) {
+// empty when the text is not of that form.  A default written as a numbered
+// placeholder ("\0") stands for that entry of `defaults`.
+std::string text_signature(std::string_view sig, nb::handle defaults) {
     if (sig.substr(0, 4) == "def ") sig.remove_prefix(4);
     std::size_t open = sig.find('(');
     if (open == std::string_view::npos) return {};
@@ -190,7 +202,15 @@ std::string text_signature(std::string_view sig) {
         out += text::trim_unicode(name);
         if (eq != std::string_view::npos) {
             out += '=';
-            out += text::trim_unicode(p.substr(eq + 1));
+            std::string_view value = text::trim_unicode(p.substr(eq + 1));
+            if (value.size() > 1 && value[0] == '\\' &&
+                value.find_first_not_of("0123456789", 1) == std::string_view::npos) {
+                std::size_t n = std::stoul(std::string(value.substr(1)));
+                bool known = defaults.is_valid() && !defaults.is_none() && n < nb::len(defaults);
+                out += known ? default_text(defaults[n]) : "...";
+            } else {
+                out += value;
+            }
         }
     }
     return out + ")";
@@ -249,7 +269,7 @@ PyMethodDef* presented_def(const std::string& name, nb::handle value, bool metho
     if (sigs.size() != 1) return nullptr;
     nb::tuple sig = nb::borrow<nb::tuple>(sigs[0]);
     if (sig[1].is_none() || g_presented >= kMaxPresented) return nullptr;
-    std::string params = text_signature(nb::cast<std::string>(sig[0]));
+    std::string params = text_signature(nb::cast<std::string>(sig[0]), sig.size() > 2 ? sig[2] : nb::handle());
     if (method) {
         if (params.rfind("(self", 0) != 0) return nullptr;
         params = "($self" + params.substr(5);
@@ -284,7 +304,8 @@ void present_methods(nb::handle cls) {
     for (auto [k, v] : d) items.emplace_back(nb::borrow(k), nb::borrow(v));
     for (auto& [key, value] : items) {
         std::string name = nb::cast<std::string>(key);
-        if (name.rfind("__", 0) == 0 || !is_nb_callable(value, "nb_method")) continue;
+        bool dunder = name.rfind("__", 0) == 0 && name != "__init__";  // constructors show their signature too
+        if (dunder || !is_nb_callable(value, "nb_method")) continue;
         PyMethodDef* def = presented_def(name, value, true);
         if (!def) continue;
         PyObject* descr = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls.ptr()), def);
