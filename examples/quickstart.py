@@ -62,7 +62,11 @@ with tempfile.TemporaryDirectory() as tmp:
     w.write(str(root / "d3plot"))
     d = tarvex.open_d3plot(str(root / "d3plot"))
     print(d, "times:", d.times())
-    print("displacement of the last state:\n", d.block(tarvex.StateBlock.Displacement)[-1])
+    # The Displacement block holds the current coordinates of every state.
+    last = d.num_states - 1
+    print("coordinates of the last state:\n", d.block(tarvex.StateBlock.Displacement)[-1])
+    print("displacement of the last state:\n", d.node_coordinates(last) - d.initial_coordinates())
+    print("largest displacement:", d.max_displacement_final())
 
     e = tarvex.BinoutEditor()
     e.set(["nodout", "metadata", "ids"], np.array([10, 20], dtype=np.int64))

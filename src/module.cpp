@@ -8,6 +8,7 @@ NB_MODULE(_tarvex, m) {
     using namespace tarvex::py;
     m.doc() = "High-performance LS-DYNA keyword file include tree parser.";
     init_errors(m);
+    init_enums(m);
 
     bind_include_node(m);        //  1 IncludeNode
     bind_parse_include_tree(m);  //  2 parse_include_tree
