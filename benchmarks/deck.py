@@ -102,34 +102,56 @@ NODE_HEADER = "$#   nid               x               y               z      tc 
 SHELL_HEADER = "$#   eid     pid      n1      n2      n3      n4      n5      n6      n7      n8\n"
 
 
+def part_block(pid: int, title: str, secid: int, mid: int) -> str:
+    """A *PART block as pre-processors write it: comment lines and a heading line."""
+    return ("*PART\n$#                                                                         title\n"
+            f"{title}\n$#     pid     secid       mid     eosid      hgid      grav    adpopt      tmid\n"
+            f"{pid:10d}{secid:10d}{mid:10d}         0         0         0         0         0\n")
+
+
+def section_shell_block(secid: int, thickness: float) -> str:
+    return ("*SECTION_SHELL\n$#   secid    elform      shrf       nip     propt   qr/irid     icomp     setyp\n"
+            f"{secid:10d}         2     1.000         2       1.0         0         0         1\n"
+            "$#      t1        t2        t3        t4      nloc     marea      idof    edgset\n"
+            f"{thickness:10.3f}{thickness:10.3f}{thickness:10.3f}{thickness:10.3f}       0.0       0.0       0.0         0\n")
+
+
+def mat_elastic_block(mid: int) -> str:
+    return ("*MAT_ELASTIC\n$#     mid        ro         e        pr        da        db  not used\n"
+            f"{mid:10d}   7.85E-9  210000.0       0.3       0.0       0.0         0\n")
+
+
+def curve_block(lcid: int, slope: float) -> str:
+    """*DEFINE_CURVE: the header card and four points."""
+    points = "".join(f"{x:20.6f}{x * slope:20.6f}\n" for x in (0.0, 0.01, 0.02, 0.05))
+    return ("*DEFINE_CURVE\n$#    lcid      sidr       sfa       sfo      offa      offo    dattyp     lcint\n"
+            f"{lcid:10d}         0       1.0       1.0       0.0       0.0         0         0\n"
+            "$#                a1                  o1\n" + points)
+
+
+def set_node_list_block(sid: int, nodes: list) -> str:
+    rows = "".join("".join(f"{n:10d}" for n in nodes[k:k + 8]) + "\n" for k in range(0, len(nodes), 8))
+    return ("*SET_NODE_LIST\n$#     sid       da1       da2       da3       da4\n"
+            f"{sid:10d}       0.0       0.0       0.0       0.0\n"
+            "$#    nid1      nid2      nid3      nid4      nid5      nid6      nid7      nid8\n" + rows)
+
+
 def write_component(path: pathlib.Path, i: int, counts: dict, shifted: bool) -> dict:
     """Write include file i of the vehicle deck; with `shifted`, every id is written local
     (starting at 1) and the returned offsets turn them back into the deck's global ids."""
     r = {kind: share(total, i) for kind, total in counts.items()}
     off = {kind: (r[kind][0] if shifted else 0) for kind in r}
-    parts = []
-    w = parts.append
-    w("*KEYWORD\n")
+    out = ["*KEYWORD\n"]
+    w = out.append
     p_lo, p_hi = r["parts"]
     for p in range(p_lo + 1, p_hi + 1):
         lp = p - off["parts"]  # part, section and material share one id per part
-        w("*PART\n$#                                                                         title\n")
-        w(f"component {i} part {p}\n")
-        w("$#     pid     secid       mid     eosid      hgid      grav    adpopt      tmid\n")
-        w(f"{lp:10d}{lp:10d}{lp:10d}         0         0         0         0         0\n")
-        w("*SECTION_SHELL\n$#   secid    elform      shrf       nip     propt   qr/irid     icomp     setyp\n")
-        w(f"{lp:10d}         2     1.000         2       1.0         0         0         1\n")
-        w("$#      t1        t2        t3        t4      nloc     marea      idof    edgset\n")
-        w(f"{1.0 + p % 7 * 0.25:10.3f}{1.0:10.3f}{1.0:10.3f}{1.0:10.3f}       0.0       0.0       0.0         0\n")
-        w("*MAT_ELASTIC\n$#     mid        ro         e        pr        da        db  not used\n")
-        w(f"{lp:10d}   7.85E-9  210000.0       0.3       0.0       0.0         0\n")
+        w(part_block(lp, f"component {i} part {p}", lp, lp))
+        w(section_shell_block(lp, 1.0 + p % 7 * 0.25))
+        w(mat_elastic_block(lp))
     c_lo, c_hi = r["curves"]
     for c in range(c_lo + 1, c_hi + 1):
-        w("*DEFINE_CURVE\n$#    lcid      sidr       sfa       sfo      offa      offo    dattyp     lcint\n")
-        w(f"{c - off['curves']:10d}         0       1.0       1.0       0.0       0.0         0         0\n")
-        w("$#                a1                  o1\n")
-        for x in (0.0, 0.01, 0.02, 0.05):
-            w(f"{x:20.6f}{x * (100.0 + c % 50):20.6f}\n")
+        w(curve_block(c - off["curves"], 100.0 + c % 50))
     w("*NODE\n" + NODE_HEADER)
     w(node_lines(*r["nodes"], off["nodes"]))
     w("*ELEMENT_SHELL\n" + SHELL_HEADER)
@@ -138,14 +160,10 @@ def write_component(path: pathlib.Path, i: int, counts: dict, shifted: bool) -> 
     n_lo, n_hi = r["nodes"]
     per_set = min(16, n_hi - n_lo)
     for s in range(s_lo + 1, s_hi + 1):
-        w("*SET_NODE_LIST\n$#     sid       da1       da2       da3       da4\n")
-        w(f"{s - off['sets']:10d}       0.0       0.0       0.0       0.0\n")
-        w("$#    nid1      nid2      nid3      nid4      nid5      nid6      nid7      nid8\n")
-        ids = [n_lo + 1 + (s * 37 + j) % (n_hi - n_lo) - off["nodes"] for j in range(per_set)]
-        for k in range(0, len(ids), 8):
-            w("".join(f"{n:10d}" for n in ids[k:k + 8]) + "\n")
+        w(set_node_list_block(s - off["sets"],
+                              [n_lo + 1 + (s * 37 + j) % (n_hi - n_lo) - off["nodes"] for j in range(per_set)]))
     w("*END\n")
-    path.write_text("".join(parts))
+    path.write_text("".join(out))
     return off
 
 
