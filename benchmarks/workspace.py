@@ -8,8 +8,9 @@ Workspace.validate_decks (references with connectivity, duplicate ids) over
 all 50 against 50 independent parse_deck + Deck.validate, and against one
 deck alone.
 
-Without rule-based validation in the module (no tarvex.Rule), both sides parse
-and build the definition index (definition_counts) only, and the script says so.
+Without rule-based validation in the module (tarvex.Rule and Deck.validate),
+both sides parse and build the definition index (definition_counts) only, and
+the script says so.
 
     python benchmarks/workspace.py [--scale 1.0] [--decks 50] [--repeat 3] [--dir DIR]
     python benchmarks/workspace.py --scale 0.01     # a quick try, every count scaled down
@@ -69,9 +70,11 @@ def make_load_cases(root: pathlib.Path, decks: int, scale: float) -> tuple:
     mesh += ["*NODE\n", NODE_HEADER, node_lines(0, n), "*ELEMENT_SHELL\n", SHELL_HEADER,
              shell_lines(0, counts["shells"], (0, n), (0, p)), "*END\n"]
     (root / "mesh.k").write_text("".join(mesh))
-    (root / "materials.k").write_text("*KEYWORD\n" + "".join(mat_elastic_block(mid) for mid in range(1, m + 1)) + "*END\n")
+    mats = "".join(mat_elastic_block(mid) for mid in range(1, m + 1))
+    (root / "materials.k").write_text("*KEYWORD\n" + mats + "*END\n")
     for c in range(CONNECTION_FILES):
-        conn = ["*KEYWORD\n*CONSTRAINED_SPOTWELD\n$#      n1        n2        sn        ss         n         m        tf        ep\n"]
+        conn = ["*KEYWORD\n*CONSTRAINED_SPOTWELD\n",
+                "$#      n1        n2        sn        ss         n         m        tf        ep\n"]
         for k in range(counts["welds"]):
             a = 1 + (k * 97 + c * 13) % n
             conn.append(f"{a:10d}{1 + a % n:10d}       0.0       0.0       2.0       2.0     1e+20     1e+20\n")
@@ -154,7 +157,9 @@ def main():
             print(f"findings over all decks: {found} (the same in the batch and one by one)")
         print(f"workspace stats: {ws.stats()}")
         what = "parse + validate" if HAS_RULES else "parse + definition_counts"
-        batch_what = "validate_decks" if HAS_RULES else "definition_counts"
+        batch_what = "definition_counts"
+        if HAS_RULES:
+            batch_what = "validate_decks" if hasattr(tarvex.Workspace, "validate_decks") else "Deck.validate each"
         rows = [
             (f"one deck alone ({what})", t_one),
             (f"{a.decks} decks one by one", t_each),
