@@ -157,7 +157,9 @@ void block_data_lines(const ParsedFile& f, const Block& b, std::vector<DataLine>
 bool BlockLayout::one_line_records() const noexcept {
     if (!def || title || id_card || def->card_count != 1) return false;
     const CardDef& c = def->cards()[0];
-    return c.kind == CardKind::Plain && c.active == kNone;
+    if (c.active != kNone) return false;
+    return c.kind == CardKind::Plain ||
+           ((c.kind == CardKind::Table || c.kind == CardKind::Series) && c.length == kNone);
 }
 
 BlockLayout layout_for_name(std::string_view name) noexcept {

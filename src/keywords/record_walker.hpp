@@ -32,9 +32,10 @@
 //   - when the layout is done and lines remain, a new record starts (several
 //     parts, sections or materials in one block).  A record that would read
 //     no line ends the walk.
-//   One-card layouts (one Plain card without condition, no title or ID line:
-//   NODE, ELEMENT_SHELL, ...) take a fast path: every data line that is not
-//   blank is one record (a blank row defines nothing and is skipped).
+//   One-card layouts (one Plain card, or one Table or Series card without a
+//   count, without condition and with no title or ID line: NODE,
+//   ELEMENT_SHELL, ...) take a fast path: every data line that is not blank
+//   is one record (row 0); a blank row defines nothing and is skipped.
 //
 //   *ELEMENT_SOLID blocks in the two-line form (the first data line holds only
 //   the id and part fields) are read with element_solid_two_line_entry():
@@ -86,7 +87,8 @@ struct BlockLayout {
     const CardDef* id_card = nullptr;  // each record reads this card next (an _ID block); else nullptr
 
     explicit operator bool() const noexcept { return def != nullptr; }
-    // The fast path: one Plain card without condition and no option line.
+    // The fast path: one Plain card, or one Table / Series card without a
+    // count, without condition and with no option line.
     bool one_line_records() const noexcept;
 };
 
