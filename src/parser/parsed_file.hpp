@@ -132,8 +132,16 @@ enum class SetFieldOutcome : std::uint8_t { InPlace = 0, Reflowed = 1, NotApplie
 void set_keyword(ParsedFile& f, std::size_t index, std::string_view name,
                  const std::vector<std::vector<std::string>>& cards, const std::vector<std::string>& options);
 
-// Change one value of one card line of a block.
+// Change one value of one card line of a block: `card` counts the block's
+// card lines (is_card_line) from 0.
 SetFieldOutcome set_field(ParsedFile& f, std::size_t block, std::size_t card, std::size_t value,
                           const std::vector<std::size_t>& widths, std::string_view text);
+
+// The same, with `line` counting the block's data lines (for_each_data_line:
+// blank lines before the last card line included), as the record walker
+// numbers them (CardHit::line).  The lines are found in the block's current
+// text (its pending edit, if any).
+SetFieldOutcome set_data_line_field(ParsedFile& f, std::size_t block, std::size_t line, std::size_t value,
+                                    const std::vector<std::size_t>& widths, std::string_view text);
 
 }  // namespace tarvex
