@@ -82,6 +82,13 @@ def test_node_set_list_keeps_every_node_line(write):
         # A card chosen by an earlier field: TYPE 1 reads the cylinder card.
         ("DEFINE_CONTACT_VOLUME", b"*DEFINE_CONTACT_VOLUME\n1,0,1\n5.0,1.0\n", "LENGTH", [5.0]),
         ("DEFINE_CONTACT_VOLUME", b"*DEFINE_CONTACT_VOLUME\n1,0,1\n5.0,1.0\n", "XMN", [0.0]),
+        # The optional cards of options A, B, ... of a contact do not start a second contact.
+        ("CONTACT_AUTOMATIC_SINGLE_SURFACE", b"*CONTACT_AUTOMATIC_SINGLE_SURFACE\n3,0,2\n0.2\n\n1,0.1\n",
+         "SURFA", [3]),
+        ("CONTACT_AUTOMATIC_SINGLE_SURFACE_ID",
+         b"*CONTACT_AUTOMATIC_SINGLE_SURFACE_ID\n         7door\n3,0,2\n0.2,0.1\n", "FD", [0.1]),
+        ("CONTACT_AUTOMATIC_SINGLE_SURFACE_ID",
+         b"*CONTACT_AUTOMATIC_SINGLE_SURFACE_ID\n         7door\n3,0,2\n0.2,0.1\n", "HEADING", ["door"]),
         # Comma lines, and long format (every width doubled).
         ("MAT_ELASTIC", b"*MAT_ELASTIC\n1,7.85e-9,210000.,0.3\n2,1e-9,70000,0.33\n", "E", [210000.0, 70000.0]),
         ("MAT_ELASTIC", b"*KEYWORD LONG=S\n*MAT_ELASTIC\n" + b"%20d%20.3e%20.1f" % (5, 7.85e-9, 2.1e5) + b"\n",
@@ -89,8 +96,8 @@ def test_node_set_list_keeps_every_node_line(write):
     ],
 )
 def test_cards_as_the_solver_reads_them(write, name, deck, column, values):
-    cols = kf(write, deck + b"*END\n").parse_builtin(name)
-    assert cols[column].tolist() == values
+    got = kf(write, deck + b"*END\n").parse_builtin(name)[column]
+    assert (got.tolist() if isinstance(got, np.ndarray) else got) == values
 
 
 @pytest.mark.parametrize(

@@ -85,6 +85,18 @@ TEST(RecordWalker, IdCardComesFirst) {
     EXPECT_EQ(walk(f, 0), (std::vector<Hit>{{0, kIdLine, 0, 0}, {0, 0, 0, 1}, {0, 1, 0, 2}}));
 }
 
+TEST(RecordWalker, ContactIdCardThenCardsThenOptionCards) {
+    ParsedFile f = parse("*CONTACT_AUTOMATIC_SINGLE_SURFACE_ID\n         1contact\n1,0,2\n0.2\n\n1,1.0\n");
+    EXPECT_EQ(walk(f, 0), (std::vector<Hit>{{0, kIdLine, 0, 0}, {0, 0, 0, 1}, {0, 1, 0, 2}, {0, 2, 0, 3},
+                                            {0, kTailLine, 0, 4}}));
+    BlockLayout layout = layout_for_name("CONTACT_AUTOMATIC_SINGLE_SURFACE_ID");
+    ASSERT_NE(layout_card(layout, kTailLine), nullptr);
+    EXPECT_EQ(layout_card(layout, kTailLine)->fields()[0].name_view(), "SOFT");
+    EXPECT_EQ(layout_card(layout, kIdLine)->fields()[0].name_view(), "CID");
+    EXPECT_EQ(layout_card(layout, kTitleLine), nullptr);
+    EXPECT_EQ(layout_card(layout, 3), nullptr);
+}
+
 TEST(RecordWalker, OmittedTrailingCardsEndTheRecord) {
     ParsedFile f = parse("*CONTROL_TIMESTEP\n0.0,0.9\n*SECTION_SHELL\n1,2\n1.0\n2,16\n2.0\n");
     EXPECT_EQ(walk(f, 0), (std::vector<Hit>{{0, 0, 0, 0}}));
@@ -183,7 +195,7 @@ TEST(RecordWalker, RealDecksAreFullyAccountedFor) {
             walk_lines(f.bytes(), lines, b.format, used, [&](const CardHit& h) {
                 ++read;
                 if (h.card == kTitleLine) return;
-                const CardDef& card = h.card == kIdLine ? *used.id_card : used.def->cards()[h.card];
+                const CardDef& card = *layout_card(used, h.card);
                 LineCutter cut(f.bytes().substr(h.begin, h.end - h.begin), b.format);
                 for (const FieldDef& fd : card.fields()) {
                     std::string_view raw = trim_field(cut.next(fd.width));

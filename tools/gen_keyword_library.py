@@ -374,6 +374,18 @@ def from_database(kw: str, entry: dict, meta: list | None = None):
     return cards
 
 
+OPTIONAL_TAIL = ("A", "B", "C", "D", "E", "F", "G")
+
+
+def tail_cards(entry: dict | None):
+    """The cards of options A … G, which follow the other cards while the block has lines left."""
+    out = []
+    for c in (entry or {}).get("cards", []):
+        if c["option"] in OPTIONAL_TAIL and c["kind"] == "card":
+            out.append([[f["name"].strip(), TYPES[f["type"]], f["width"], None] for f in c["fields"] or []])
+    return out
+
+
 def id_card(entry: dict | None):
     """The entry's ID option card (read before the other cards of an _ID block), or None."""
     for c in (entry or {}).get("cards", []):
@@ -474,15 +486,16 @@ def build(db: dict, names: list[str]):
         idc = id_card(db.get(kw)) or (id_card(db.get(base)) if kw.endswith("_ID") else None)
         if idc is not None and cards and cards[0] and cards[0][0][0] == idc[0][0]:
             idc = None  # the entry's own first card is already the id card
-        entries[kw] = (cards, meta, {"id": idc, "walk": walk})
+        tail = tail_cards(db.get(kw)) or tail_cards(db.get(base))
+        entries[kw] = (cards, meta, {"id": idc, "walk": walk, "tail": tail})
     separate = {}
     for kw, cards in SEPARATE.items():
         cards = [[list(f) + [f[0]] for f in c] for c in cards]
         designate(kw, cards)
-        separate[kw] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None})
+        separate[kw] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": []})
     for kw, cards in VARIANTS.items():
         cards = [[list(f) + [f[0]] for f in c] for c in cards]
-        separate[kw + " (variant)"] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None})
+        separate[kw + " (variant)"] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": []})
     return entries, separate, fills
 
 
@@ -602,6 +615,7 @@ def emit(entries: dict, separate: dict) -> str:
     programs = Programs()
     fields, cards, kws, walks = [], [], [], []
     ids = []  # (keyword index, id card fields)
+    tails = []  # (keyword index, cards of options A … G)
 
     def add_card(c, m, layout_cards):
         cards.append((len(fields), len(c), KIND_CODES[m["kind"]], programs.add(m["active"], layout_cards),
@@ -616,9 +630,11 @@ def emit(entries: dict, separate: dict) -> str:
         if extra["walk"]:
             walk = len(walks)
             walks.extend(extra["walk"])
-        kws.append([kw.removesuffix(" (variant)"), first_card, len(cs), NO_PROGRAM, walk])
+        kws.append([kw.removesuffix(" (variant)"), first_card, len(cs), NO_PROGRAM, walk, 0, 0])
         if extra["id"]:
             ids.append((len(kws) - 1, extra["id"]))
+        if extra["tail"]:
+            tails.append((len(kws) - 1, extra["tail"]))
     # Option cards, outside every entry's card list: the title line, then the ID cards.
     title_card = len(cards)
     add_card([["TITLE", TYPES["str"], 80, None, "TITLE"]], {"kind": "title", "active": None, "length": None}, [])
@@ -629,6 +645,14 @@ def emit(entries: dict, separate: dict) -> str:
             id_cache[key] = len(cards)
             add_card([f + [f[0]] for f in idc], PLAIN, [])
         kws[k][3] = id_cache[key]
+    tail_cache = {}
+    for k, tail in tails:
+        key = tuple(tuple(tuple(f[:3]) for f in c) for c in tail)
+        if key not in tail_cache:
+            tail_cache[key] = len(cards)
+            for c in tail:
+                add_card([f + [f[0]] for f in c], PLAIN, [])
+        kws[k][5], kws[k][6] = tail_cache[key], len(tail)
     ty = {0: "I", 1: "D", 2: "S"}
     w(f"extern const FieldDef kFields[{len(fields)}] = {{")
     for f in fields:
@@ -652,8 +676,8 @@ def emit(entries: dict, separate: dict) -> str:
     w(f"extern const std::uint32_t kTitleCard = {title_card};")
     w("")
     w(f"extern const KeywordDef kKeywords[{len(kws)}] = {{")
-    for kw, first, n, idc, walk in kws:
-        w(f"{{{c_string(kw)},{len(kw)},{n},{first},{prog(idc)},{prog(walk)}}},")
+    for kw, first, n, idc, walk, tail, ntail in kws:
+        w(f"{{{c_string(kw)},{len(kw)},{n},{first},{prog(idc)},{prog(walk)},{tail},{ntail}}},")
     w("};")
     w("")
     w(f"extern const std::size_t kSortedCount = {len(entries)};")

@@ -91,12 +91,15 @@ struct KeywordDef {
     std::uint32_t first_card;
     std::uint32_t id_card;  // into kCards: the card an _ID block writes before the others; kNone
     std::uint32_t walk;     // into kWalkOrders: the order decks write the cards in; kNone: listed order
+    std::uint32_t tail_first;  // into kCards: option cards (A … G) read after the others while lines are left
+    std::uint8_t tail_count;
 
     std::string_view name() const noexcept { return {name_ptr, name_len}; }
     std::span<const CardDef> cards() const noexcept { return {detail::kCards + first_card, card_count}; }
     // The card that a block writes at position `i` (0 <= i < card_count).
     std::size_t walk_card(std::size_t i) const noexcept { return walk == kNone ? i : detail::kWalkOrders[walk + i]; }
     const CardDef* id_card_def() const noexcept { return id_card == kNone ? nullptr : detail::kCards + id_card; }
+    std::span<const CardDef> tail_cards() const noexcept { return {detail::kCards + tail_first, tail_count}; }
 };
 
 // The title line card (one text field TITLE, width 80).

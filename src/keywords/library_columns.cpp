@@ -36,7 +36,10 @@ ColumnMap map_columns(const BlockLayout& walked, const std::vector<ColumnSpec>& 
     std::size_t next = cards_first;
     for (const CardDef& c : walked.def->cards()) {
         std::vector<std::size_t> cols;
-        for (const FieldDef& f : c.fields()) cols.push_back(next < specs.size() && specs[next].name == f.name ? next : by_name(f.name)), ++next;
+        for (const FieldDef& f : c.fields()) {
+            cols.push_back(next < specs.size() && specs[next].name == f.name ? next : by_name(f.name));
+            ++next;
+        }
         m.card.push_back(std::move(cols));
     }
     return m;
@@ -91,6 +94,8 @@ private:
                 title = h;
             else if (x.card == kIdLine)
                 id = h;
+            else if (x.card >= kTailLine)
+                continue;  // option cards A … G have no columns
             else if (x.card < nc && cards[x.card].repeats())
                 cells_[x.row * nc + x.card] = h;
             else if (x.card < nc && plain_[x.card] == kNpos)

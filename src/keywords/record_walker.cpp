@@ -89,6 +89,9 @@ public:
                 for (std::uint64_t r = 0; r < rows && i_ < n; ++r)
                     if (!emit(record, c, r, i_++)) return;
             }
+            auto tail = def.tail_cards();
+            for (std::size_t k = 0; k < tail.size() && i_ < n; ++k)
+                if (!emit(record, kTailLine + k, 0, i_++)) return;
             if (i_ == start) return;  // the layout reads nothing more: the rest is not accounted for
             ++record;
         }
@@ -193,6 +196,18 @@ BlockLayout refine_for_block(const BlockLayout& layout, std::string_view bytes, 
         break;
     }
     return layout;
+}
+
+const CardDef* layout_card(const BlockLayout& layout, std::uint16_t card) noexcept {
+    if (!layout.def) return nullptr;
+    if (card == kTitleLine) return layout.title ? &title_card() : nullptr;
+    if (card == kIdLine) return layout.id_card;
+    if (card >= kTailLine) {
+        auto tail = layout.def->tail_cards();
+        return card - kTailLine < static_cast<int>(tail.size()) ? &tail[card - kTailLine] : nullptr;
+    }
+    auto cards = layout.def->cards();
+    return card < cards.size() ? &cards[card] : nullptr;
 }
 
 void walk_lines(std::string_view bytes, std::span<const DataLine> lines, CardFormat fmt, const BlockLayout& layout,

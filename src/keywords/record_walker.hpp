@@ -29,6 +29,8 @@
 //     lines run out), each card's condition decided anew for each row;
 //   - when the lines run out, the cards not reached are missing (a block may
 //     leave out trailing cards: their fields take their defaults);
+//   - then the optional cards of options A … G (def->tail_cards(), contact
+//     keywords) while lines remain, as cards kTailLine + k;
 //   - when the layout is done and lines remain, a new record starts (several
 //     parts, sections or materials in one block).  A record that would read
 //     no line ends the walk.
@@ -76,9 +78,10 @@ void block_data_lines(const ParsedFile& f, const Block& b, std::vector<DataLine>
 // The same over the body [body_begin, body_end) of `bytes`.
 void data_lines(std::string_view bytes, std::size_t body_begin, std::size_t body_end, std::vector<DataLine>& out);
 
-// Card numbers of the option lines that precede a record's layout cards.
+// Card numbers of the option lines around a record's layout cards.
 inline constexpr std::uint16_t kTitleLine = 0xFFFF;  // the title line of a _TITLE block
 inline constexpr std::uint16_t kIdLine = 0xFFFE;     // the ID card of an _ID block (BlockLayout::id_card)
+inline constexpr std::uint16_t kTailLine = 0xFF00;   // + k: option card k (A, B, …) of def->tail_cards()
 
 // How to read the blocks of one keyword name.
 struct BlockLayout {
@@ -106,10 +109,14 @@ BlockLayout layout_for_name(std::string_view name) noexcept;
 BlockLayout refine_for_block(const BlockLayout& layout, std::string_view bytes, std::span<const DataLine> lines,
                              CardFormat fmt) noexcept;
 
+// The card that reads hits numbered `card` (a card of layout.def, kTitleLine,
+// kIdLine or kTailLine + k); nullptr for a number the layout does not have.
+const CardDef* layout_card(const BlockLayout& layout, std::uint16_t card) noexcept;
+
 // One card line read by the walker.
 struct CardHit {
     std::uint32_t record = 0;  // record of the block, from 0
-    std::uint16_t card = 0;    // card of BlockLayout::def->cards(), or kTitleLine / kIdLine
+    std::uint16_t card = 0;    // card of BlockLayout::def->cards(), or kTitleLine / kIdLine / kTailLine + k
     std::uint32_t row = 0;     // row of a Table / Series / TableGroup card, else 0
     std::uint32_t line = 0;    // index among the block's data lines
     std::size_t begin = 0;     // bytes of the line in the file, CR/LF excluded
