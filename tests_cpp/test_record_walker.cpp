@@ -97,6 +97,19 @@ TEST(RecordWalker, ContactIdCardThenCardsThenOptionCards) {
     EXPECT_EQ(layout_card(layout, 3), nullptr);
 }
 
+TEST(RecordWalker, MppCardsFollowTheIdCard) {
+    // The second MPP card is there when its line starts with "&".
+    ParsedFile f = parse("*CONTACT_AUTOMATIC_SINGLE_SURFACE_MPP_ID\n         1\n1,200\n&,1\n3,0,2\n"
+                         "*CONTACT_AUTOMATIC_SINGLE_SURFACE_ID_MPP\n         1\n1,200\n3,0,2\n");
+    EXPECT_EQ(walk(f, 0), (std::vector<Hit>{{0, kIdLine, 0, 0}, {0, kMppLine, 0, 1}, {0, kMppLine + 1, 0, 2},
+                                            {0, 0, 0, 3}}));
+    EXPECT_EQ(walk(f, 1), (std::vector<Hit>{{0, kIdLine, 0, 0}, {0, kMppLine, 0, 1}, {0, 0, 0, 2}}));
+    BlockLayout layout = layout_for_name("contact_automatic_single_surface_mpp");
+    EXPECT_TRUE(layout.mpp);
+    EXPECT_EQ(layout_card(layout, kMppLine + 1)->fields()[0].name_view(), "MPP2");
+    EXPECT_FALSE(layout_for_name("NODE_MPP"));
+}
+
 TEST(RecordWalker, OmittedTrailingCardsEndTheRecord) {
     ParsedFile f = parse("*CONTROL_TIMESTEP\n0.0,0.9\n*SECTION_SHELL\n1,2\n1.0\n2,16\n2.0\n");
     EXPECT_EQ(walk(f, 0), (std::vector<Hit>{{0, 0, 0, 0}}));

@@ -386,6 +386,16 @@ def tail_cards(entry: dict | None):
     return out
 
 
+def mpp_cards(entry: dict | None):
+    """The cards of the MPP option, with their conditions: (fields, meta)."""
+    out = []
+    for c in (entry or {}).get("cards", []):
+        if c["option"] == "MPP" and c["kind"] == "card":
+            out.append(([[f["name"].strip(), TYPES[f["type"]], f["width"], None] for f in c["fields"] or []],
+                        card_meta(c)))
+    return out
+
+
 def id_card(entry: dict | None):
     """The entry's ID option card (read before the other cards of an _ID block), or None."""
     for c in (entry or {}).get("cards", []):
@@ -487,15 +497,16 @@ def build(db: dict, names: list[str]):
         if idc is not None and cards and cards[0] and cards[0][0][0] == idc[0][0]:
             idc = None  # the entry's own first card is already the id card
         tail = tail_cards(db.get(kw)) or tail_cards(db.get(base))
-        entries[kw] = (cards, meta, {"id": idc, "walk": walk, "tail": tail})
+        mpp = mpp_cards(db.get(kw)) or mpp_cards(db.get(base))
+        entries[kw] = (cards, meta, {"id": idc, "walk": walk, "tail": tail, "mpp": mpp})
     separate = {}
     for kw, cards in SEPARATE.items():
         cards = [[list(f) + [f[0]] for f in c] for c in cards]
         designate(kw, cards)
-        separate[kw] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": []})
+        separate[kw] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": [], "mpp": []})
     for kw, cards in VARIANTS.items():
         cards = [[list(f) + [f[0]] for f in c] for c in cards]
-        separate[kw + " (variant)"] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": []})
+        separate[kw + " (variant)"] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": [], "mpp": []})
     return entries, separate, fills
 
 
@@ -533,10 +544,12 @@ class Programs:
             self.nums.append(v)
         return OPS["num"] | self._num_index[key] << 8
 
-    def _emit(self, e, cards, out):
+    def _emit(self, e, cards, out, own=None):
         if "field" in e:
             pos = [(ci, fi) for ci, c in enumerate(cards) for fi, f in enumerate(c) if f[4] == e["field"]]
-            pos = [(ci, fi) for ci, fi in pos if ci < 256 and fi < 256]
+            # An option card's condition reads its own line: card OWN_CARD.
+            pos += [(OWN_CARD, fi) for fi, f in enumerate(own or []) if f[4] == e["field"]]
+            pos = [(ci, fi) for ci, fi in pos if (ci < OWN_CARD or (ci == OWN_CARD and own)) and fi < 256]
             if not pos:
                 out.append(OPS["null"])
                 return
@@ -549,21 +562,22 @@ class Programs:
         else:
             op, args = e["op"], e["args"]
             if op in ("in", "not in"):
-                self._emit(args[0], cards, out)
+                self._emit(args[0], cards, out, own)
                 items = args[1]["const"]
                 out.append(OPS[op] | len(items) << 8)
                 out.extend(self.const(v) for v in items)
                 return
             for a in args:
-                self._emit(a, cards, out)
+                self._emit(a, cards, out, own)
             out.append(OPS[op] | len(args) << 8)
 
-    def add(self, e, cards) -> int:
-        """Offset of the program of `e` (shared when equal), or the none marker."""
+    def add(self, e, cards, own=None) -> int:
+        """Offset of the program of `e` (shared when equal), or the none marker.  Field names are
+        looked up in the layout's `cards`, and in `own`, the fields of an option card."""
         if e is None:
             return NO_PROGRAM
         body = []
-        self._emit(e, cards, body)
+        self._emit(e, cards, body, own)
         body.append(OPS["end"])
         key = tuple(body)
         if key not in self._cache:
@@ -573,6 +587,7 @@ class Programs:
 
 
 NO_PROGRAM = 0xFFFFFFFF
+OWN_CARD = 255  # a field position on the line of the card whose condition is decided
 KIND_CODES = {"card": "KP", "table": "KT", "table-group": "KG", "series": "KS", "title": "KX"}
 
 
@@ -616,10 +631,11 @@ def emit(entries: dict, separate: dict) -> str:
     fields, cards, kws, walks = [], [], [], []
     ids = []  # (keyword index, id card fields)
     tails = []  # (keyword index, cards of options A … G)
+    mpps = []  # (keyword index, cards of the MPP option with their reading data)
 
-    def add_card(c, m, layout_cards):
-        cards.append((len(fields), len(c), KIND_CODES[m["kind"]], programs.add(m["active"], layout_cards),
-                      programs.add(m["length"], layout_cards)))
+    def add_card(c, m, layout_cards, own=None):
+        cards.append((len(fields), len(c), KIND_CODES[m["kind"]], programs.add(m["active"], layout_cards, own),
+                      programs.add(m["length"], layout_cards, own)))
         fields.extend(c)
 
     for kw, (cs, meta, extra) in order:
@@ -630,11 +646,13 @@ def emit(entries: dict, separate: dict) -> str:
         if extra["walk"]:
             walk = len(walks)
             walks.extend(extra["walk"])
-        kws.append([kw.removesuffix(" (variant)"), first_card, len(cs), NO_PROGRAM, walk, 0, 0])
+        kws.append([kw.removesuffix(" (variant)"), first_card, len(cs), NO_PROGRAM, walk, 0, 0, 0, 0])
         if extra["id"]:
             ids.append((len(kws) - 1, extra["id"]))
         if extra["tail"]:
             tails.append((len(kws) - 1, extra["tail"]))
+        if extra["mpp"]:
+            mpps.append((len(kws) - 1, extra["mpp"]))
     # Option cards, outside every entry's card list: the title line, then the ID cards.
     title_card = len(cards)
     add_card([["TITLE", TYPES["str"], 80, None, "TITLE"]], {"kind": "title", "active": None, "length": None}, [])
@@ -653,6 +671,15 @@ def emit(entries: dict, separate: dict) -> str:
             for c in tail:
                 add_card([f + [f[0]] for f in c], PLAIN, [])
         kws[k][5], kws[k][6] = tail_cache[key], len(tail)
+    mpp_cache = {}
+    for k, mpp in mpps:
+        key = repr(mpp)
+        if key not in mpp_cache:
+            mpp_cache[key] = len(cards)
+            for c, m in mpp:
+                own = [f + [f[0]] for f in c]
+                add_card(own, m, [], own)
+        kws[k][7], kws[k][8] = mpp_cache[key], len(mpp)
     ty = {0: "I", 1: "D", 2: "S"}
     w(f"extern const FieldDef kFields[{len(fields)}] = {{")
     for f in fields:
@@ -676,8 +703,8 @@ def emit(entries: dict, separate: dict) -> str:
     w(f"extern const std::uint32_t kTitleCard = {title_card};")
     w("")
     w(f"extern const KeywordDef kKeywords[{len(kws)}] = {{")
-    for kw, first, n, idc, walk, tail, ntail in kws:
-        w(f"{{{c_string(kw)},{len(kw)},{n},{first},{prog(idc)},{prog(walk)},{tail},{ntail}}},")
+    for kw, first, n, idc, walk, tail, ntail, mpp, nmpp in kws:
+        w(f"{{{c_string(kw)},{len(kw)},{n},{first},{prog(idc)},{prog(walk)},{tail},{ntail},{mpp},{nmpp}}},")
     w("};")
     w("")
     w(f"extern const std::size_t kSortedCount = {len(entries)};")

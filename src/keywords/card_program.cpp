@@ -104,6 +104,11 @@ Evaluation run(std::uint32_t offset, const ProgramInput& in) noexcept {
                 std::size_t best = kNpos;
                 for (std::uint32_t k = 0; k < arg; ++k) {
                     std::size_t c = pos[k] >> 8, fi = pos[k] & 0xFF;
+                    if (c == kOwnCard && in.own_card) {
+                        own = true;
+                        if (in.peek != kNpos) v = field_value(field_text(in, *in.own_card, fi, in.lines[in.peek]));
+                        break;
+                    }
                     if (c >= cards.size()) continue;
                     if (c == in.governed) {
                         own = true;

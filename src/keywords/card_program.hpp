@@ -11,6 +11,7 @@
 //   Field (n)            push a field's value; the n following words name the
 //                        positions (card << 8 | field) that hold a field of
 //                        that name: the most recently read of them counts
+//                        (card kOwnCard: the option card being decided)
 //   Optional             push whether the block has a data line left
 //   ==, !=, <, <=, >, >= (2 operands)
 //   In, NotIn (n)        pop one value; the n following words are constants
@@ -33,6 +34,7 @@
 namespace tarvex::keywords {
 
 struct KeywordDef;
+struct CardDef;
 
 enum class ProgramOp : std::uint8_t {
     Null = 0, Num = 1, Str = 2, Field = 3, Optional = 4, End = 5,
@@ -61,7 +63,13 @@ struct ProgramInput {
     std::size_t governed = static_cast<std::size_t>(-1);
     std::size_t peek = static_cast<std::size_t>(-1);
     bool lines_left = false;
+    // An option card outside `def`'s cards whose condition is decided: field
+    // positions of card kOwnCard name its fields, read on the peek line.
+    const CardDef* own_card = nullptr;
 };
+
+// The card number of field positions on the option card being decided.
+inline constexpr std::uint32_t kOwnCard = 255;
 
 // The truth of a condition program.  A condition that names a field of its
 // own card is false when the block has no line left.

@@ -93,6 +93,8 @@ struct KeywordDef {
     std::uint32_t walk;     // into kWalkOrders: the order decks write the cards in; kNone: listed order
     std::uint32_t tail_first;  // into kCards: option cards (A … G) read after the others while lines are left
     std::uint8_t tail_count;
+    std::uint32_t mpp_first;  // into kCards: the MPP option cards, read after the ID card of an _MPP block
+    std::uint8_t mpp_count;
 
     std::string_view name() const noexcept { return {name_ptr, name_len}; }
     std::span<const CardDef> cards() const noexcept { return {detail::kCards + first_card, card_count}; }
@@ -100,6 +102,7 @@ struct KeywordDef {
     std::size_t walk_card(std::size_t i) const noexcept { return walk == kNone ? i : detail::kWalkOrders[walk + i]; }
     const CardDef* id_card_def() const noexcept { return id_card == kNone ? nullptr : detail::kCards + id_card; }
     std::span<const CardDef> tail_cards() const noexcept { return {detail::kCards + tail_first, tail_count}; }
+    std::span<const CardDef> mpp_cards() const noexcept { return {detail::kCards + mpp_first, mpp_count}; }
 };
 
 // The title line card (one text field TITLE, width 80).

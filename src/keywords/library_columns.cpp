@@ -94,8 +94,8 @@ private:
                 title = h;
             else if (x.card == kIdLine)
                 id = h;
-            else if (x.card >= kTailLine)
-                continue;  // option cards A … G have no columns
+            else if (x.card >= kMppLine)
+                continue;  // MPP cards and option cards A … G have no columns
             else if (x.card < nc && cards[x.card].repeats())
                 cells_[x.row * nc + x.card] = h;
             else if (x.card < nc && plain_[x.card] == kNpos)

@@ -58,6 +58,11 @@ public:
             const std::size_t start = i_;
             if (layout_.title && !emit(record, kTitleLine, 0, i_++)) return;
             if (layout_.id_card && i_ < n && !emit(record, kIdLine, 0, i_++)) return;
+            if (layout_.mpp) {
+                auto mpp = def.mpp_cards();
+                for (std::size_t k = 0; k < mpp.size() && i_ < n; ++k)
+                    if (option_active(mpp[k]) && !emit(record, kMppLine + k, 0, i_++)) return;
+            }
             for (std::size_t p = 0; p < cards.size() && i_ < n;) {
                 std::size_t c = def.walk_card(p);
                 const CardDef& card = cards[c];
@@ -129,6 +134,13 @@ private:
         return prog == kNone || program_true(prog, input(card));
     }
 
+    bool option_active(const CardDef& card) const noexcept {
+        if (card.active == kNone) return true;
+        ProgramInput in = input(kNpos);
+        in.own_card = &card;
+        return program_true(card.active, in);
+    }
+
     std::uint64_t count(std::uint32_t prog) const noexcept { return program_count(prog, input(kNpos)); }
 
     std::string_view bytes_;
@@ -158,7 +170,7 @@ void block_data_lines(const ParsedFile& f, const Block& b, std::vector<DataLine>
 }
 
 bool BlockLayout::one_line_records() const noexcept {
-    if (!def || title || id_card || def->card_count != 1) return false;
+    if (!def || title || id_card || mpp || def->card_count != 1) return false;
     const CardDef& c = def->cards()[0];
     if (c.active != kNone) return false;
     return c.kind == CardKind::Plain ||
@@ -169,30 +181,45 @@ BlockLayout layout_for_name(std::string_view name) noexcept {
     if (name.empty() || name.size() > kMaxName) return {};
     char buf[kMaxName];
     for (std::size_t i = 0; i < name.size(); ++i) buf[i] = text::upper(name[i]);
-    std::string_view up(buf, name.size());
-    bool title = ends_with(up, "_TITLE");
-    std::string_view stem = title ? up.substr(0, up.size() - 6) : up;
-    bool id = ends_with(stem, "_ID");
-    if (const KeywordDef* def = find(name)) {
-        return {def, title, id ? def->id_card_def() : nullptr};
+    std::string_view stem(buf, name.size());
+    // Strip the option suffixes, in any order and each at most once, until
+    // the library holds the rest.
+    bool title = false, id = false, mpp = false;
+    for (;;) {
+        if (const KeywordDef* def = find(stem)) {
+            // A library entry named _TITLE or _ID reads its blocks' title
+            // line or ID card as well (unless its own first card is the ID).
+            std::string_view own = stem;
+            if (ends_with(own, "_TITLE")) {
+                title = true;
+                own.remove_suffix(6);
+            }
+            const CardDef* id_card = id || ends_with(own, "_ID") ? def->id_card_def() : nullptr;
+            if ((id && !id_card) || (mpp && def->mpp_count == 0)) return {};
+            return {def, title, id_card, mpp};
+        }
+        if (!title && ends_with(stem, "_TITLE")) {
+            title = true;
+            stem.remove_suffix(6);
+        } else if (!id && ends_with(stem, "_ID")) {
+            id = true;
+            stem.remove_suffix(3);
+        } else if (!mpp && ends_with(stem, "_MPP")) {
+            mpp = true;
+            stem.remove_suffix(4);
+        } else {
+            return {};
+        }
     }
-    if (title) {
-        if (const KeywordDef* def = find(stem)) return {def, true, id ? def->id_card_def() : nullptr};
-    }
-    if (id) {
-        const KeywordDef* def = find(stem.substr(0, stem.size() - 3));
-        if (def && def->id_card_def()) return {def, title, def->id_card_def()};
-    }
-    return {};
 }
 
 BlockLayout refine_for_block(const BlockLayout& layout, std::string_view bytes, std::span<const DataLine> lines,
                              CardFormat fmt) noexcept {
-    if (layout.def != &element_solid_entry() || layout.title || layout.id_card) return layout;
+    if (layout.def != &element_solid_entry() || layout.title || layout.id_card || layout.mpp) return layout;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (lines[i].blank) continue;
         if (i + 1 < lines.size() && two_line_solid(bytes.substr(lines[i].begin, lines[i].end - lines[i].begin), fmt))
-            return {&element_solid_two_line_entry(), false, nullptr};
+            return {&element_solid_two_line_entry(), false, nullptr, false};
         break;
     }
     return layout;
@@ -202,6 +229,10 @@ const CardDef* layout_card(const BlockLayout& layout, std::uint16_t card) noexce
     if (!layout.def) return nullptr;
     if (card == kTitleLine) return layout.title ? &title_card() : nullptr;
     if (card == kIdLine) return layout.id_card;
+    if (card >= kMppLine && card < kTailLine) {
+        auto mpp = layout.def->mpp_cards();
+        return layout.mpp && card - kMppLine < static_cast<int>(mpp.size()) ? &mpp[card - kMppLine] : nullptr;
+    }
     if (card >= kTailLine) {
         auto tail = layout.def->tail_cards();
         return card - kTailLine < static_cast<int>(tail.size()) ? &tail[card - kTailLine] : nullptr;

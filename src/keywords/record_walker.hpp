@@ -17,6 +17,8 @@
 //   (KeywordDef::walk_card) over the data lines:
 //   - a `_TITLE` block's record starts with its title line (card kTitleLine);
 //     an `_ID` block's record then with the layout's ID card (card kIdLine);
+//     an `_MPP` block's record then with the MPP cards (kMppLine + k), each
+//     when its condition holds (the second one when its line starts with &);
 //   - a card whose condition (CardDef::active) is false is skipped and the
 //     same line is tried with the next card; a condition naming a field of its
 //     own card is decided on the line that card would read;
@@ -82,12 +84,14 @@ void data_lines(std::string_view bytes, std::size_t body_begin, std::size_t body
 inline constexpr std::uint16_t kTitleLine = 0xFFFF;  // the title line of a _TITLE block
 inline constexpr std::uint16_t kIdLine = 0xFFFE;     // the ID card of an _ID block (BlockLayout::id_card)
 inline constexpr std::uint16_t kTailLine = 0xFF00;   // + k: option card k (A, B, …) of def->tail_cards()
+inline constexpr std::uint16_t kMppLine = 0xFE00;    // + k: MPP card k of def->mpp_cards() (an _MPP block)
 
 // How to read the blocks of one keyword name.
 struct BlockLayout {
     const KeywordDef* def = nullptr;  // cards numbered as def->cards(); nullptr: no library layout
     bool title = false;               // each record starts with a title line
     const CardDef* id_card = nullptr;  // each record reads this card next (an _ID block); else nullptr
+    bool mpp = false;                  // then the MPP cards (an _MPP block)
 
     explicit operator bool() const noexcept { return def != nullptr; }
     // The fast path: one Plain card, or one Table / Series card without a
@@ -99,9 +103,10 @@ struct BlockLayout {
 // - the library entry of that name (find), with a title line when the name
 //   ends in _TITLE and the ID card when it ends in _ID (after _TITLE) and the
 //   entry does not already begin with it;
-// - else, for a name ending in _TITLE and/or _ID, the entry of the name
-//   without them, read with the title line and/or the entry's ID card (a name
-//   ending in _ID whose entry gives no ID card has no layout);
+// - else, for a name ending in _TITLE, _ID and/or _MPP (in any order), the
+//   entry of the name without them, read with the title line, the entry's ID
+//   card and/or its MPP cards (a suffix whose cards the entry does not give
+//   leaves the name without layout);
 // - else none.
 BlockLayout layout_for_name(std::string_view name) noexcept;
 
@@ -110,13 +115,14 @@ BlockLayout refine_for_block(const BlockLayout& layout, std::string_view bytes, 
                              CardFormat fmt) noexcept;
 
 // The card that reads hits numbered `card` (a card of layout.def, kTitleLine,
-// kIdLine or kTailLine + k); nullptr for a number the layout does not have.
+// kIdLine, kMppLine + k or kTailLine + k); nullptr for a number the layout
+// does not have.
 const CardDef* layout_card(const BlockLayout& layout, std::uint16_t card) noexcept;
 
 // One card line read by the walker.
 struct CardHit {
     std::uint32_t record = 0;  // record of the block, from 0
-    std::uint16_t card = 0;    // card of BlockLayout::def->cards(), or kTitleLine / kIdLine / kTailLine + k
+    std::uint16_t card = 0;    // card of def->cards(), or kTitleLine / kIdLine / kMppLine + k / kTailLine + k
     std::uint32_t row = 0;     // row of a Table / Series / TableGroup card, else 0
     std::uint32_t line = 0;    // index among the block's data lines
     std::size_t begin = 0;     // bytes of the line in the file, CR/LF excluded
