@@ -100,6 +100,12 @@ def test_cards_as_the_solver_reads_them(write, name, deck, column, values):
     assert (got.tolist() if isinstance(got, np.ndarray) else got) == values
 
 
+def test_shell_stresses_give_one_row_per_layer(write):
+    deck = b"*INITIAL_STRESS_SHELL\n100,1,3,0\n-1.0,1.0\n0.0,2.0\n1.0,3.0\n101,1,1\n0.0,4.0\n*END\n"
+    s = kf(write, deck).parse_builtin("INITIAL_STRESS_SHELL")
+    assert rows(s, "EID", "T", "SIGXX") == [(100, -1.0, 1.0), (100, 0.0, 2.0), (100, 1.0, 3.0), (101, 0.0, 4.0)]
+
+
 @pytest.mark.parametrize(
     "name, deck, expect",
     [

@@ -110,6 +110,17 @@ TEST(RecordWalker, MppCardsFollowTheIdCard) {
     EXPECT_FALSE(layout_for_name("NODE_MPP"));
 }
 
+TEST(RecordWalker, StressCardsRepeatPerLayer) {
+    // NPLANE 1 x NTHICK 3 layers, no history variables, small format; then a
+    // second element whose blank NPLANE and NTHICK give two layers.
+    ParsedFile f = parse("*INITIAL_STRESS_SHELL\n100,1,3,0\n-1.0,1.0\n0.0,2.0\n1.0,3.0\n101\n-1.0,4.0\n1.0,5.0\n");
+    EXPECT_EQ(walk(f, 0), (std::vector<Hit>{{0, 0, 0, 0}, {0, 1, 0, 1}, {0, 1, 1, 2}, {0, 1, 2, 3},
+                                            {1, 0, 0, 4}, {1, 1, 0, 5}, {1, 1, 1, 6}}));
+    const KeywordDef& def = *find("INITIAL_STRESS_SHELL");
+    EXPECT_TRUE(card_has_rows(def, 1));
+    EXPECT_FALSE(card_has_rows(def, 0));
+}
+
 TEST(RecordWalker, OmittedTrailingCardsEndTheRecord) {
     ParsedFile f = parse("*CONTROL_TIMESTEP\n0.0,0.9\n*SECTION_SHELL\n1,2\n1.0\n2,16\n2.0\n");
     EXPECT_EQ(walk(f, 0), (std::vector<Hit>{{0, 0, 0, 0}}));

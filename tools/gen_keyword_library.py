@@ -188,6 +188,18 @@ OVERRIDE_META = {
 # them: the angle series of SECTION_SHELL follows its second card.
 WALK_ORDER = {"SECTION_SHELL": [0, 1, 4, 2, 3, 5]}
 
+# Runs of cards that repeat within one record, which the database does not
+# mark: (first card, number of cards, count), positions in the order decks
+# write the cards.  Shell stresses and strains repeat per layer (NPLANE *
+# NTHICK times, twice when that is 0); MAT_295 repeats its fibre family NF times.
+_LAYERS = {"op": "*", "args": [{"field": "NPLANE"}, {"field": "NTHICK"}]}
+_PER_LAYER = {"op": "if", "args": [{"op": "==", "args": [_LAYERS, {"const": 0}]}, {"const": 2}, _LAYERS]}
+CARD_GROUPS = {
+    "INITIAL_STRESS_SHELL": (1, 5, _PER_LAYER),
+    "INITIAL_STRAIN_SHELL": (1, 3, _PER_LAYER),
+    "MAT_295": (7, 3, {"field": "NF"}),
+}
+
 # Keyword names the database lacks: each is filled from the closest entry of
 # the same family (donor) or from the manual's layout.  name -> (donor or
 # layout, reason).  A donor is an entry name, optionally with a card slice.
@@ -498,15 +510,16 @@ def build(db: dict, names: list[str]):
             idc = None  # the entry's own first card is already the id card
         tail = tail_cards(db.get(kw)) or tail_cards(db.get(base))
         mpp = mpp_cards(db.get(kw)) or mpp_cards(db.get(base))
-        entries[kw] = (cards, meta, {"id": idc, "walk": walk, "tail": tail, "mpp": mpp})
+        group = CARD_GROUPS.get(kw)
+        entries[kw] = (cards, meta, {"id": idc, "walk": walk, "tail": tail, "mpp": mpp, "group": group})
     separate = {}
     for kw, cards in SEPARATE.items():
         cards = [[list(f) + [f[0]] for f in c] for c in cards]
         designate(kw, cards)
-        separate[kw] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": [], "mpp": []})
+        separate[kw] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": [], "mpp": [], "group": None})
     for kw, cards in VARIANTS.items():
         cards = [[list(f) + [f[0]] for f in c] for c in cards]
-        separate[kw + " (variant)"] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": [], "mpp": []})
+        separate[kw + " (variant)"] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": [], "mpp": [], "group": None})
     return entries, separate, fills
 
 
@@ -646,7 +659,9 @@ def emit(entries: dict, separate: dict) -> str:
         if extra["walk"]:
             walk = len(walks)
             walks.extend(extra["walk"])
-        kws.append([kw.removesuffix(" (variant)"), first_card, len(cs), NO_PROGRAM, walk, 0, 0, 0, 0])
+        group = extra["group"] or (0, 0, None)
+        kws.append([kw.removesuffix(" (variant)"), first_card, len(cs), NO_PROGRAM, walk, 0, 0, 0, 0,
+                    group[0], group[1], programs.add(group[2], cs)])
         if extra["id"]:
             ids.append((len(kws) - 1, extra["id"]))
         if extra["tail"]:
@@ -703,8 +718,9 @@ def emit(entries: dict, separate: dict) -> str:
     w(f"extern const std::uint32_t kTitleCard = {title_card};")
     w("")
     w(f"extern const KeywordDef kKeywords[{len(kws)}] = {{")
-    for kw, first, n, idc, walk, tail, ntail, mpp, nmpp in kws:
-        w(f"{{{c_string(kw)},{len(kw)},{n},{first},{prog(idc)},{prog(walk)},{tail},{ntail},{mpp},{nmpp}}},")
+    for kw, first, n, idc, walk, tail, ntail, mpp, nmpp, g0, gn, glen in kws:
+        w(f"{{{c_string(kw)},{len(kw)},{n},{first},{prog(idc)},{prog(walk)},{tail},{ntail},{mpp},{nmpp},"
+          f"{g0},{gn},{prog(glen)}}},")
     w("};")
     w("")
     w(f"extern const std::size_t kSortedCount = {len(entries)};")

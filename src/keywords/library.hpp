@@ -95,6 +95,11 @@ struct KeywordDef {
     std::uint8_t tail_count;
     std::uint32_t mpp_first;  // into kCards: the MPP option cards, read after the ID card of an _MPP block
     std::uint8_t mpp_count;
+    // A run of cards repeated within one record: walk positions
+    // [group_first, group_first + group_count), `group_length` times (a program).
+    std::uint8_t group_first;
+    std::uint8_t group_count;
+    std::uint32_t group_length;
 
     std::string_view name() const noexcept { return {name_ptr, name_len}; }
     std::span<const CardDef> cards() const noexcept { return {detail::kCards + first_card, card_count}; }

@@ -85,7 +85,8 @@ private:
         plain_.assign(nc, kNpos);
         for (std::size_t h = h0; h < h1; ++h) {
             const CardHit& x = hits[h];
-            if (x.card < nc && cards[x.card].repeats() && x.row + std::size_t{1} > rows) rows = x.row + std::size_t{1};
+            if (x.card < nc && card_has_rows(*walked.def, x.card) && x.row + std::size_t{1} > rows)
+                rows = x.row + std::size_t{1};
         }
         cells_.assign(rows * nc, kNpos);
         for (std::size_t h = h0; h < h1; ++h) {
@@ -96,7 +97,7 @@ private:
                 id = h;
             else if (x.card >= kMppLine)
                 continue;  // MPP cards and option cards A … G have no columns
-            else if (x.card < nc && cards[x.card].repeats())
+            else if (x.card < nc && card_has_rows(*walked.def, x.card))
                 cells_[x.row * nc + x.card] = h;
             else if (x.card < nc && plain_[x.card] == kNpos)
                 plain_[x.card] = h;
@@ -111,7 +112,7 @@ private:
                     push_line(line(id), *walked.id_card, fmt, map.id, cols_);
             }
             for (std::size_t c = 0; c < nc; ++c) {
-                std::size_t h = cards[c].repeats() ? cells_[row * nc + c] : plain_[c];
+                std::size_t h = card_has_rows(*walked.def, c) ? cells_[row * nc + c] : plain_[c];
                 if (h == kNpos)
                     push_missing(map.card[c], cols_);
                 else

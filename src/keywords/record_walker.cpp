@@ -1,5 +1,6 @@
 #include "keywords/record_walker.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "keywords/card_program.hpp"
@@ -64,11 +65,24 @@ public:
                     if (option_active(mpp[k]) && !emit(record, kMppLine + k, 0, i_++)) return;
             }
             for (std::size_t p = 0; p < cards.size() && i_ < n;) {
+                if (def.group_count && p == def.group_first) {
+                    // A run of cards repeated within the record: rows are the repetitions.
+                    std::size_t end = std::min<std::size_t>(p + def.group_count, cards.size());
+                    std::uint64_t reps = count(def.group_length);
+                    for (std::uint64_t rep = 0; rep < reps && i_ < n; ++rep) {
+                        std::size_t before = i_;
+                        for (std::size_t pp = p; pp < end && i_ < n; ++pp)
+                            if (!read_card(record, def.walk_card(pp), rep)) return;
+                        if (i_ == before) break;
+                    }
+                    p = end;
+                    continue;
+                }
                 std::size_t c = def.walk_card(p);
-                const CardDef& card = cards[c];
-                if (card.kind == CardKind::TableGroup) {
+                if (cards[c].kind == CardKind::TableGroup) {
                     std::size_t q = p;
                     while (q < cards.size() && cards[def.walk_card(q)].kind == CardKind::TableGroup) ++q;
+                    const CardDef& card = cards[c];
                     std::uint64_t reps = card.length == kNone ? ~std::uint64_t{0} : count(card.length);
                     for (std::uint64_t rep = 0; rep < reps && i_ < n; ++rep) {
                         std::size_t before = i_;
@@ -83,16 +97,7 @@ public:
                     continue;
                 }
                 ++p;
-                if (!active(c)) continue;
-                std::uint64_t rows = 1;
-                if (card.kind == CardKind::Table) {
-                    rows = card.length == kNone ? ~std::uint64_t{0} : count(card.length);
-                } else if (card.kind == CardKind::Series) {
-                    std::uint64_t per = card.count ? card.count : 1;
-                    rows = card.length == kNone ? ~std::uint64_t{0} : (count(card.length) + per - 1) / per;
-                }
-                for (std::uint64_t r = 0; r < rows && i_ < n; ++r)
-                    if (!emit(record, c, r, i_++)) return;
+                if (!read_card(record, c, 0)) return;
             }
             auto tail = def.tail_cards();
             for (std::size_t k = 0; k < tail.size() && i_ < n; ++k)
@@ -103,6 +108,23 @@ public:
     }
 
 private:
+    // Reads card `c` (not a TableGroup card) at the current line: one line,
+    // or its rows; rows are numbered from `row0` (a repetition of a run).
+    bool read_card(std::uint32_t record, std::size_t c, std::uint64_t row0) noexcept {
+        const CardDef& card = layout_.def->cards()[c];
+        if (!active(c)) return true;
+        std::uint64_t rows = 1;
+        if (card.kind == CardKind::Table) {
+            rows = card.length == kNone ? ~std::uint64_t{0} : count(card.length);
+        } else if (card.kind == CardKind::Series) {
+            std::uint64_t per = card.count ? card.count : 1;
+            rows = card.length == kNone ? ~std::uint64_t{0} : (count(card.length) + per - 1) / per;
+        }
+        for (std::uint64_t r = 0; r < rows && i_ < lines_.size(); ++r)
+            if (!emit(record, c, row0 + r, i_++)) return false;
+        return true;
+    }
+
     bool emit(std::uint32_t record, std::size_t card, std::uint64_t row, std::size_t line) noexcept {
         if (card < kMaxTracked) last_[card] = line;
         CardHit h;
@@ -223,6 +245,15 @@ BlockLayout refine_for_block(const BlockLayout& layout, std::string_view bytes, 
         break;
     }
     return layout;
+}
+
+bool card_has_rows(const KeywordDef& def, std::size_t card) noexcept {
+    auto cards = def.cards();
+    if (card >= cards.size()) return false;
+    if (cards[card].repeats()) return true;
+    for (std::size_t p = def.group_first; p < std::size_t{def.group_first} + def.group_count && p < cards.size(); ++p)
+        if (def.walk_card(p) == card) return true;
+    return false;
 }
 
 const CardDef* layout_card(const BlockLayout& layout, std::uint16_t card) noexcept {

@@ -29,6 +29,8 @@
 //     line when it has no count;
 //   - a run of TableGroup cards reads its lines `length` times (or until the
 //     lines run out), each card's condition decided anew for each row;
+//   - the run of cards that KeywordDef::group_first names is read
+//     group_length times (shell stresses per layer), its repetitions as rows;
 //   - when the lines run out, the cards not reached are missing (a block may
 //     leave out trailing cards: their fields take their defaults);
 //   - then the optional cards of options A … G (def->tail_cards(), contact
@@ -119,11 +121,16 @@ BlockLayout refine_for_block(const BlockLayout& layout, std::string_view bytes, 
 // does not have.
 const CardDef* layout_card(const BlockLayout& layout, std::uint16_t card) noexcept;
 
+// Whether card `card` of `def` reads rows (CardHit::row counts them): a
+// Table, Series or TableGroup card, or a card of the run repeated within a
+// record (KeywordDef::group_first).
+bool card_has_rows(const KeywordDef& def, std::size_t card) noexcept;
+
 // One card line read by the walker.
 struct CardHit {
     std::uint32_t record = 0;  // record of the block, from 0
     std::uint16_t card = 0;    // card of def->cards(), or kTitleLine / kIdLine / kMppLine + k / kTailLine + k
-    std::uint32_t row = 0;     // row of a Table / Series / TableGroup card, else 0
+    std::uint32_t row = 0;     // row of a card with rows (card_has_rows), else 0
     std::uint32_t line = 0;    // index among the block's data lines
     std::size_t begin = 0;     // bytes of the line in the file, CR/LF excluded
     std::size_t end = 0;
