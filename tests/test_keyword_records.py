@@ -127,6 +127,17 @@ def test_title_and_id_names_read_their_option_card_first(write, name, deck, expe
         assert (got.tolist() if isinstance(got, np.ndarray) else got) == values
 
 
+def test_coupling_title_card_only_in_title_blocks(write):
+    deck = (b"*CONSTRAINED_LAGRANGE_IN_SOLID\n         3         1         1\n"
+            b"*CONSTRAINED_LAGRANGE_IN_SOLID_TITLE\n         9coupling\n         4         2         1\n*END\n")
+    k = kf(write, deck)
+    plain = k.parse_builtin("CONSTRAINED_LAGRANGE_IN_SOLID")
+    assert rows(plain, "COUPID", "TITLE", "LSTRSID", "ALESID") == [(0, "", 3, 1)]
+    titled = k.parse_builtin("CONSTRAINED_LAGRANGE_IN_SOLID_TITLE")
+    assert list(titled)[:2] == ["COUPID", "TITLE"]
+    assert rows(titled, "COUPID", "TITLE", "LSTRSID", "ALESID") == [(9, "coupling", 4, 2)]
+
+
 def test_base_name_matches_only_its_own_blocks(write):
     deck = b"*SECTION_SOLID_TITLE\nbrick\n         7         1\n*SECTION_SOLID\n         8         2\n*END\n"
     k = kf(write, deck)

@@ -510,6 +510,10 @@ def build(db: dict, names: list[str]):
             idc = None  # the entry's own first card is already the id card
         tail = tail_cards(db.get(kw)) or tail_cards(db.get(base))
         mpp = mpp_cards(db.get(kw)) or mpp_cards(db.get(base))
+        # The coupling keywords list the card of their _TITLE option (COUPID,
+        # TITLE) as their first card: decks write it only in _TITLE blocks.
+        if cards and [f[4] for f in cards[0]] == ["COUPID", "TITLE"]:
+            meta[0] = {"kind": "title", "active": None, "length": None}
         group = CARD_GROUPS.get(kw)
         entries[kw] = (cards, meta, {"id": idc, "walk": walk, "tail": tail, "mpp": mpp, "group": group})
     separate = {}

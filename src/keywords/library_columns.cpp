@@ -150,7 +150,7 @@ std::optional<Table> read_library_columns(const std::vector<const ParsedFile*>& 
 
     std::vector<ColumnSpec> specs;
     std::size_t title_col = kNpos, id_first = 0;
-    if (layout.title) {
+    if (layout.title && !has_title_card(def)) {
         title_col = specs.size();
         specs.push_back({"TITLE", FieldType::Str});
     }

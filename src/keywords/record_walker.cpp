@@ -40,7 +40,8 @@ class Walker {
 public:
     Walker(std::string_view bytes, std::span<const DataLine> lines, CardFormat fmt, const BlockLayout& layout,
            HitFn fn, void* ctx) noexcept
-        : bytes_(bytes), lines_(lines), fmt_(fmt), layout_(layout), fn_(fn), ctx_(ctx) {
+        : bytes_(bytes), lines_(lines), fmt_(fmt), layout_(layout), fn_(fn), ctx_(ctx),
+          own_title_(has_title_card(*layout.def)) {
         last_.fill(kNpos);
     }
 
@@ -57,7 +58,7 @@ public:
         std::uint32_t record = 0;
         while (i_ < n) {
             const std::size_t start = i_;
-            if (layout_.title && !emit(record, kTitleLine, 0, i_++)) return;
+            if (layout_.title && !own_title_ && !emit(record, kTitleLine, 0, i_++)) return;
             if (layout_.id_card && i_ < n && !emit(record, kIdLine, 0, i_++)) return;
             if (layout_.mpp) {
                 auto mpp = def.mpp_cards();
@@ -112,6 +113,7 @@ private:
     // or its rows; rows are numbered from `row0` (a repetition of a run).
     bool read_card(std::uint32_t record, std::size_t c, std::uint64_t row0) noexcept {
         const CardDef& card = layout_.def->cards()[c];
+        if (card.kind == CardKind::Title && !layout_.title) return true;  // the card of the _TITLE option
         if (!active(c)) return true;
         std::uint64_t rows = 1;
         if (card.kind == CardKind::Table) {
@@ -171,6 +173,7 @@ private:
     const BlockLayout& layout_;
     HitFn fn_;
     void* ctx_;
+    bool own_title_;  // the layout's own Title card reads the title line
     std::size_t i_ = 0;
     std::array<std::size_t, kMaxTracked> last_{};
 };
@@ -245,6 +248,12 @@ BlockLayout refine_for_block(const BlockLayout& layout, std::string_view bytes, 
         break;
     }
     return layout;
+}
+
+bool has_title_card(const KeywordDef& def) noexcept {
+    for (const CardDef& c : def.cards())
+        if (c.kind == CardKind::Title) return true;
+    return false;
 }
 
 bool card_has_rows(const KeywordDef& def, std::size_t card) noexcept {

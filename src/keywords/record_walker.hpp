@@ -15,7 +15,9 @@
 //
 //   Records.  The layout's cards are taken in the order decks write them
 //   (KeywordDef::walk_card) over the data lines:
-//   - a `_TITLE` block's record starts with its title line (card kTitleLine);
+//   - a `_TITLE` block's record starts with its title line (card kTitleLine,
+//     or the layout's own Title card where it has one: the COUPID, TITLE card
+//     of the coupling keywords, which is skipped in blocks without _TITLE);
 //     an `_ID` block's record then with the layout's ID card (card kIdLine);
 //     an `_MPP` block's record then with the MPP cards (kMppLine + k), each
 //     when its condition holds (the second one when its line starts with &);
@@ -120,6 +122,9 @@ BlockLayout refine_for_block(const BlockLayout& layout, std::string_view bytes, 
 // kIdLine, kMppLine + k or kTailLine + k); nullptr for a number the layout
 // does not have.
 const CardDef* layout_card(const BlockLayout& layout, std::uint16_t card) noexcept;
+
+// Whether the layout has its own Title card (read in _TITLE blocks only).
+bool has_title_card(const KeywordDef& def) noexcept;
 
 // Whether card `card` of `def` reads rows (CardHit::row counts them): a
 // Table, Series or TableGroup card, or a card of the run repeated within a
