@@ -170,10 +170,16 @@ TEST(RecordWalker, FirstCardLineAndStop) {
     auto title = first_card_line(f.bytes(), lines, f.blocks[0].format, layout, kTitleLine);
     ASSERT_TRUE(title);
     EXPECT_EQ(text_of(f, *title), "solid");
-    auto card0 = first_card_line(f.bytes(), lines, f.blocks[0].format, layout, 0);
+    auto pos = find_field(*layout.def, "ELFORM");
+    ASSERT_TRUE(pos);
+    auto card0 = first_card_line(f.bytes(), lines, f.blocks[0].format, layout, static_cast<std::uint16_t>(pos->card));
     ASSERT_TRUE(card0);
     EXPECT_EQ(card0->line, 1u);
     EXPECT_EQ(text_of(f, *card0), "         3         1");
+    EXPECT_EQ(card_field(text_of(f, *card0), layout.def->cards()[pos->card], pos->field, CardFormat::Fixed),
+              "         1");
+    EXPECT_EQ(card_field("3,1", layout.def->cards()[pos->card], pos->field, CardFormat::Fixed), "1");
+    EXPECT_EQ(card_field("3,1", layout.def->cards()[pos->card], 99, CardFormat::Fixed), "");
     EXPECT_FALSE(first_card_line(f.bytes(), lines, f.blocks[0].format, layout, 1));
 }
 

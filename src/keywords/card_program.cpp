@@ -59,11 +59,7 @@ Value constant(std::uint32_t word) noexcept {
 
 // The text of field `fi` of card `card` on the line [begin, end).
 std::string_view field_text(const ProgramInput& in, const CardDef& card, std::size_t fi, const DataLine& line) noexcept {
-    LineCutter cut(in.bytes.substr(line.begin, line.end - line.begin), in.format);
-    auto fields = card.fields();
-    std::string_view raw;
-    for (std::size_t k = 0; k <= fi && k < fields.size(); ++k) raw = cut.next(fields[k].width);
-    return trim_field(raw);
+    return trim_field(card_field(in.bytes.substr(line.begin, line.end - line.begin), card, fi, in.format));
 }
 
 Value field_value(std::string_view t) noexcept {

@@ -250,6 +250,14 @@ BlockLayout refine_for_block(const BlockLayout& layout, std::string_view bytes, 
     return layout;
 }
 
+std::string_view card_field(std::string_view line, const CardDef& card, std::size_t field, CardFormat fmt) noexcept {
+    LineCutter cut(line, fmt);
+    auto fields = card.fields();
+    std::string_view raw;
+    for (std::size_t k = 0; k <= field && k < fields.size(); ++k) raw = cut.next(fields[k].width);
+    return field < fields.size() ? raw : std::string_view{};
+}
+
 bool has_title_card(const KeywordDef& def) noexcept {
     for (const CardDef& c : def.cards())
         if (c.kind == CardKind::Title) return true;

@@ -51,6 +51,21 @@
 //   refine_for_block() pick that layout per block; use the layout they return
 //   to find field positions.
 //
+// Typical use, reading field SECID of the first record of block `b` of `f`:
+//
+//     std::vector<DataLine> lines;                       // reused from block to block
+//     block_data_lines(f, b, lines);
+//     BlockLayout layout = refine_for_block(layout_for_name(keyword_name(f, b)), f.bytes(), lines, b.format);
+//     if (!layout) return;                               // no library layout
+//     auto pos = find_field(*layout.def, "SECID");       // card and field index
+//     auto hit = first_card_line(f.bytes(), lines, b.format, layout, static_cast<std::uint16_t>(pos->card));
+//     std::string_view raw = card_field(f.bytes().substr(hit->begin, hit->end - hit->begin),
+//                                       layout.def->cards()[pos->card], pos->field, b.format);
+//
+// and writing it: set_data_line_field(f, block_index, hit->line, value_index, widths, text)
+// (parser/parsed_file.hpp), where value_index counts the values of the line
+// (pos->field for library cards, whose fields have a count of 1).
+//
 // Everything here is pure: the functions read constant library data and the
 // caller's bytes, may be called from any number of threads at once, and
 // allocate nothing per line (the data-line list is a caller's vector, reused
@@ -122,6 +137,11 @@ BlockLayout refine_for_block(const BlockLayout& layout, std::string_view bytes, 
 // kIdLine, kMppLine + k or kTailLine + k); nullptr for a number the layout
 // does not have.
 const CardDef* layout_card(const BlockLayout& layout, std::uint16_t card) noexcept;
+
+// The raw text (not trimmed; empty when the line is too short) of field
+// `field` of `card` on `line` (a data line's bytes): comma pieces on a comma
+// line or in Free format, else fixed columns (widths doubled in Long format).
+std::string_view card_field(std::string_view line, const CardDef& card, std::size_t field, CardFormat fmt) noexcept;
 
 // Whether the layout has its own Title card (read in _TITLE blocks only).
 bool has_title_card(const KeywordDef& def) noexcept;
