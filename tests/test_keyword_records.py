@@ -89,6 +89,11 @@ def test_node_set_list_keeps_every_node_line(write):
          b"*CONTACT_AUTOMATIC_SINGLE_SURFACE_ID\n         7door\n3,0,2\n0.2,0.1\n", "FD", [0.1]),
         ("CONTACT_AUTOMATIC_SINGLE_SURFACE_ID",
          b"*CONTACT_AUTOMATIC_SINGLE_SURFACE_ID\n         7door\n3,0,2\n0.2,0.1\n", "HEADING", ["door"]),
+        # A _TITLE contact writes its ID card as the title line.
+        ("CONTACT_AUTOMATIC_SINGLE_SURFACE_TITLE",
+         b"*CONTACT_AUTOMATIC_SINGLE_SURFACE_TITLE\n         7door\n3,0,2\n", "CID", [7]),
+        ("CONTACT_AUTOMATIC_SINGLE_SURFACE_TITLE",
+         b"*CONTACT_AUTOMATIC_SINGLE_SURFACE_TITLE\n         7door\n3,0,2\n", "SURFA", [3]),
         # Comma lines, and long format (every width doubled).
         ("MAT_ELASTIC", b"*MAT_ELASTIC\n1,7.85e-9,210000.,0.3\n2,1e-9,70000,0.33\n", "E", [210000.0, 70000.0]),
         ("MAT_ELASTIC", b"*KEYWORD LONG=S\n*MAT_ELASTIC\n" + b"%20d%20.3e%20.1f" % (5, 7.85e-9, 2.1e5) + b"\n",

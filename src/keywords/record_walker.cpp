@@ -221,6 +221,9 @@ BlockLayout layout_for_name(std::string_view name) noexcept {
             }
             const CardDef* id_card = id || ends_with(own, "_ID") ? def->id_card_def() : nullptr;
             if ((id && !id_card) || (mpp && def->mpp_count == 0)) return {};
+            // A _TITLE contact block writes its ID card (CID, HEADING) as the title line.
+            if (title && !id_card && def->id_card_def() && def->name().starts_with("CONTACT_"))
+                return {def, false, def->id_card_def(), mpp};
             return {def, title, id_card, mpp};
         }
         if (!title && ends_with(stem, "_TITLE")) {

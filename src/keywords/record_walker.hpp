@@ -125,7 +125,8 @@ struct BlockLayout {
 // - else, for a name ending in _TITLE, _ID and/or _MPP (in any order), the
 //   entry of the name without them, read with the title line, the entry's ID
 //   card and/or its MPP cards (a suffix whose cards the entry does not give
-//   leaves the name without layout);
+//   leaves the name without layout); a _TITLE contact block reads its ID card
+//   (CID, HEADING) as its title line (id_card set, title false);
 // - else none.
 BlockLayout layout_for_name(std::string_view name) noexcept;
 
