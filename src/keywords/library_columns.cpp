@@ -141,10 +141,8 @@ std::optional<Table> read_library_columns(const std::vector<const ParsedFile*>& 
         if (&def == &element_solid_entry())
             for (const ParsedFile* f : files)
                 for (const Block& b : f->blocks)
-                    if (plain && keyword_matches(keyword_name_bytes(f->keyword_line(b)), match)) {
-                        block_data_lines(*f, b, lines);
-                        plain = refine_for_block(layout, f->bytes(), lines, b.format).def == &def;
-                    }
+                    if (plain && keyword_matches(keyword_name_bytes(f->keyword_line(b)), match))
+                        plain = !two_line_solid_block(*f, b);
         if (plain) return parse_schema_files(files, schema_of(def));
     }
 

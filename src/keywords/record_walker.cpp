@@ -292,6 +292,21 @@ const CardDef* layout_card(const BlockLayout& layout, std::uint16_t card) noexce
     return card < cards.size() ? &cards[card] : nullptr;
 }
 
+bool two_line_solid_block(const ParsedFile& f, const Block& b) noexcept {
+    std::string_view body = f.body(b);
+    std::string_view first;
+    bool have_first = false;
+    for (std::size_t pos = 0; pos < body.size();) {
+        text::Line ln = text::line_at(body, pos);
+        pos = ln.next;
+        if (!is_card_line(ln.content)) continue;
+        if (have_first) return two_line_solid(strip_crlf(first), b.format);
+        first = ln.content;
+        have_first = true;
+    }
+    return false;
+}
+
 void walk_lines(std::string_view bytes, std::span<const DataLine> lines, CardFormat fmt, const BlockLayout& layout,
                 HitFn fn, void* ctx) noexcept {
     if (!layout.def) return;

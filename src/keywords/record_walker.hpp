@@ -152,6 +152,10 @@ bool has_title_card(const KeywordDef& def) noexcept;
 // record (KeywordDef::group_first).
 bool card_has_rows(const KeywordDef& def, std::size_t card) noexcept;
 
+// Whether block `b` of `f` is an *ELEMENT_SOLID block in the two-line form,
+// read from its first two card lines only (cheap on large blocks).
+bool two_line_solid_block(const ParsedFile& f, const Block& b) noexcept;
+
 // One card line read by the walker.
 struct CardHit {
     std::uint32_t record = 0;  // record of the block, from 0
