@@ -204,3 +204,7 @@ def test_real_deck_parts_and_curves():
     # Every row carries the id of its curve: the header is never read from a point line.
     assert set(curves["LCID"].tolist()) == {2, 3, 4, 7}
     assert len(curves["LCID"]) == len(curves["A1"]) > 4
+    # Its *ELEMENT_SOLID block is in the two-line form: one row per element.
+    solids = k.parse_builtin("ELEMENT_SOLID")
+    assert solids["EID"].tolist() == list(range(1, len(solids["EID"]) + 1))
+    assert (solids["EID"][0], solids["PID"][0], solids["N1"][0], solids["N8"][0]) == (1, 1, 1, 4789)
