@@ -337,3 +337,26 @@ def test_classes_are_final_and_handles_not_constructible():
     for cls in (tarvex.Entity, tarvex.Keyword, tarvex.File):
         with pytest.raises(TypeError):
             cls()
+
+
+def test_element_records_define_elements(tmp_path):
+    # Two-line *ELEMENT_SOLID (id and part, then the nodes) and
+    # *ELEMENT_SHELL_THICKNESS (a thickness line under each element):
+    # each element is one id, however many lines it takes.
+    text = ("*ELEMENT_SOLID\n       1       1\n       1       2       3       4       5       6       7       8\n"
+            "       2       1\n       9      10      11      12      13      14      15      16\n"
+            "*ELEMENT_SHELL_THICKNESS\n     101       1       1       2       3       4\n"
+            "     1.5     1.5     1.5     1.5\n")
+    deck = tarvex.parse_deck(write(tmp_path / "m.k", text))
+    assert dict(deck.definition_counts())["Element"] == 3
+    t = deck.table("ELEMENT_SOLID")
+    assert t["EID"].tolist() == [1, 2] and t["N8"].tolist() == [8, 16]
+
+
+def test_titled_block_reads_cards_after_its_title(tmp_path):
+    text = "*SECTION_SOLID_TITLE\nsolid section\n         7         1\n" + part(1, secid=7)
+    deck = tarvex.parse_deck(write(tmp_path / "m.k", text))
+    s = deck.section(7)
+    assert (s.keyword, s.field("ELFORM")) == ("SECTION_SOLID_TITLE", 1)
+    assert deck.part(1).section().id == 7
+    assert deck.table("SECTION_SOLID_TITLE")["TITLE"] == ["solid section"]

@@ -28,29 +28,50 @@ std::optional<Value> typed_library_value(std::string_view slice, FieldType ty) {
 
 }  // namespace
 
+namespace {
+
+// A named field of the block's library layout: its card, index, and the hit
+// of that card's line in the first record.
+struct LibraryField {
+    const keywords::CardDef* card;
+    std::size_t field;
+    CardHit hit;
+};
+
+std::optional<LibraryField> library_field(const ParsedFile& f, std::size_t block, const BlockLayout& layout,
+                                          std::span<const DataLine> lines, std::string_view name) {
+    auto pos = keywords::find_field(*layout.def, name);
+    if (!pos) return std::nullopt;
+    auto hit = card_line(f, block, layout, lines, static_cast<std::uint16_t>(pos->card));
+    if (!hit) return std::nullopt;
+    return LibraryField{&layout.def->cards()[pos->card], pos->field, *hit};
+}
+
+}  // namespace
+
 std::optional<Value> entity_field(const Deck& deck, std::size_t file, std::size_t block, std::string_view name) {
     if (file >= deck.files.size()) return std::nullopt;
     const ParsedFile& f = deck.files[file];
     if (block >= f.blocks.size()) return std::nullopt;
-    std::string kw = keyword_name(f, f.blocks[block]);
-    const keywords::KeywordDef* def = keywords::find(keywords::canonical_base(kw));
-    if (!def) return std::nullopt;
-    auto pos = keywords::find_field(*def, name);
-    if (!pos) return std::nullopt;
-    auto line = data_line_at(f, block, pos->card + title_offset(kw));
-    if (!line) return std::nullopt;
-    auto slice = card_field_slice(*line, def->cards()[pos->card].fields(), pos->field, f.blocks[block].format);
+    std::vector<DataLine> lines;
+    BlockLayout layout = block_layout(f, block, keyword_name(f, f.blocks[block]), lines);
+    if (!layout) return std::nullopt;
+    auto lf = library_field(f, block, layout, lines, name);
+    if (!lf) return std::nullopt;
+    auto slice = card_field_slice(line_text(f, lf->hit.begin, lf->hit.end), lf->card->fields(), lf->field,
+                                  f.blocks[block].format);
     if (!slice) return std::nullopt;
-    return typed_library_value(*slice, pos->def->ty);
+    return typed_library_value(*slice, lf->card->fields()[lf->field].ty);
 }
 
 std::optional<std::int64_t> first_ref_to(const Deck& deck, std::size_t file, std::size_t block, EntityKind kind) {
     if (file >= deck.files.size()) return std::nullopt;
     const ParsedFile& f = deck.files[file];
     if (block >= f.blocks.size()) return std::nullopt;
-    const keywords::KeywordDef* def = keywords::find(keywords::canonical_base(keyword_name(f, f.blocks[block])));
-    if (!def) return std::nullopt;
-    for (const keywords::CardDef& card : def->cards())
+    std::vector<DataLine> lines;
+    BlockLayout layout = block_layout(f, block, keyword_name(f, f.blocks[block]), lines);
+    if (!layout) return std::nullopt;
+    for (const keywords::CardDef& card : layout.def->cards())
         for (const keywords::FieldDef& field : card.fields()) {
             if (!field.refers.targets(kind)) continue;
             auto v = entity_field(deck, file, block, field.name_view());
@@ -85,17 +106,19 @@ std::optional<FieldLoc> keyword_field(const Deck& deck, std::size_t file, std::s
                     found = true;
                     break;
                 }
-    } else if (const keywords::KeywordDef* def = keywords::find(base)) {
-        if (auto pos = keywords::find_field(*def, name)) {
-            loc.lib_card = &def->cards()[pos->card];
-            loc.field = pos->field;
-            card_index = pos->card;
-            found = true;
-        }
+        if (!found) return std::nullopt;
+        loc.line = card_index + title_offset(kw);
+        if (!data_line_at(f, block, loc.line)) return std::nullopt;
+        return loc;
     }
-    if (!found) return std::nullopt;
-    loc.line = card_index + title_offset(kw);
-    if (!data_line_at(f, block, loc.line)) return std::nullopt;
+    std::vector<DataLine> lines;
+    BlockLayout layout = block_layout(f, block, kw, lines);
+    if (!layout) return std::nullopt;
+    auto lf = library_field(f, block, layout, lines, name);
+    if (!lf) return std::nullopt;
+    loc.lib_card = lf->card;
+    loc.field = lf->field;
+    loc.line = lf->hit.line;
     return loc;
 }
 
@@ -153,29 +176,6 @@ FieldWrite field_write_target(const FieldLoc& loc) {
         }
     }
     return w;
-}
-
-std::optional<SetFieldOutcome> set_data_line_field(ParsedFile& f, std::size_t block, std::size_t line,
-                                                   std::size_t column, const std::vector<std::size_t>& widths,
-                                                   std::string_view text) {
-    if (block >= f.blocks.size()) return std::nullopt;
-    // The edit addresses non-blank card lines; a blank data line is a card
-    // with default values that holds nothing to edit in place.
-    std::optional<std::size_t> ordinal;
-    std::size_t count = 0;
-    for_each_data_line(f, block, [&](std::string_view l, std::size_t index) {
-        bool blank = is_blank_line(l);
-        if (index == line) {
-            if (!blank) ordinal = count;
-            return false;
-        }
-        if (!blank) ++count;
-        return true;
-    });
-    if (!ordinal) return std::nullopt;
-    SetFieldOutcome r = set_field(f, block, *ordinal, column, widths, text);
-    if (r == SetFieldOutcome::NotApplied) return std::nullopt;
-    return r;
 }
 
 }  // namespace tarvex::model

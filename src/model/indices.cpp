@@ -19,31 +19,33 @@ std::int64_t wrapping_add(std::int64_t a, std::int64_t b) noexcept {
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
 }
 
-// What a block defines under the definition rules: its rule, library entry,
-// keyword name and title offset.  Nothing when it defines nothing.
+// What a block defines under the definition rules: its rule and the layout
+// it is read with (`lines` filled with its data lines).  Nothing when it
+// defines nothing.
 struct DefiningBlock {
     const keywords::DefinitionRule* rule;
-    const keywords::KeywordDef* def;
-    std::size_t title;
+    BlockLayout layout;
 };
 
-std::optional<DefiningBlock> defining_block(const ParsedFile& f, const Block& b) {
-    std::string name = keyword_name(f, b);
-    std::string base = keywords::canonical_base(name);
-    const keywords::DefinitionRule* rule = keywords::definition_rule_for(base);
+std::optional<DefiningBlock> defining_block(const ParsedFile& f, std::size_t block, std::vector<DataLine>& lines) {
+    std::string name = keyword_name(f, f.blocks[block]);
+    const keywords::DefinitionRule* rule = keywords::definition_rule_for(keywords::canonical_base(name));
     if (!rule) return std::nullopt;
-    const keywords::KeywordDef* def = keywords::find(base);
-    if (!def) return std::nullopt;
-    return DefiningBlock{rule, def, title_offset(name)};
+    BlockLayout layout = block_layout(f, block, name, lines);
+    if (!layout) return std::nullopt;
+    return DefiningBlock{rule, layout};
 }
 
-// The id of a non-multi definition: first field of data line (card + title).
-std::optional<std::int64_t> single_definition_id(const ParsedFile& f, std::size_t block, const DefiningBlock& d) {
-    auto cards = d.def->cards();
+// The id of a non-multi definition: the first field of the rule's card in
+// the block's first record.
+std::optional<std::int64_t> single_definition_id(const ParsedFile& f, std::size_t block, const DefiningBlock& d,
+                                                 std::span<const DataLine> lines) {
+    auto cards = d.layout.def->cards();
     if (d.rule->card >= cards.size() || cards[d.rule->card].count == 0) return std::nullopt;
-    auto line = data_line_at(f, block, d.rule->card + d.title);
-    if (!line) return std::nullopt;
-    return first_field_id(*line, cards[d.rule->card].fields()[0], f.blocks[block].format);
+    auto hit = card_line(f, block, d.layout, lines, d.rule->card);
+    if (!hit) return std::nullopt;
+    return first_field_id(line_text(f, hit->begin, hit->end), cards[d.rule->card].fields()[0],
+                          f.blocks[block].format);
 }
 
 // Every labelled definition site of the deck (multi rules skipped), in file
@@ -53,10 +55,11 @@ void for_each_definition_site(const Deck& deck, Fn&& fn) {
     const FileTransforms& transforms = deck.file_transforms();
     for (std::size_t fi = 0; fi < deck.files.size(); ++fi) {
         const ParsedFile& f = deck.files[fi];
+        std::vector<DataLine> lines;
         for (std::size_t bi = 0; bi < f.blocks.size(); ++bi) {
-            auto d = defining_block(f, f.blocks[bi]);
+            auto d = defining_block(f, bi, lines);
             if (!d || d->rule->multi) continue;
-            auto id = single_definition_id(f, bi, *d);
+            auto id = single_definition_id(f, bi, *d, lines);
             if (!id || *id == 0) continue;
             std::int64_t v = *id;
             if (transforms[fi]) v = shift_ref(v, offset_for(*transforms[fi], d->rule->kind));
@@ -105,26 +108,27 @@ bool SiteIndex::insert(EntityKind k, std::int64_t id, Site s) {
 
 KindIds collect_def_ids(const ParsedFile& f, const std::optional<TransformOffsets>& offsets) {
     KindIds out;
+    std::vector<DataLine> lines;
     for (std::size_t bi = 0; bi < f.blocks.size(); ++bi) {
         const Block& b = f.blocks[bi];
-        auto d = defining_block(f, b);
+        auto d = defining_block(f, bi, lines);
         if (!d) continue;
         std::size_t k = kind_index(d->rule->kind);
         out.present[k] = true;
         std::int64_t delta = offsets ? offset_for(*offsets, d->rule->kind) : 0;
         auto& ids = out.ids[k];
         if (d->rule->multi) {
-            auto cards = d->def->cards();
+            // Every record defines one entity: the first field of its first card.
+            auto cards = d->layout.def->cards();
             if (cards.empty() || cards[0].count == 0) continue;
             const keywords::FieldDef& first = cards[0].fields()[0];
-            for_each_data_line(f, bi, [&](std::string_view line, std::size_t index) {
-                if (index < d->title || is_blank_line(line)) return true;
-                auto id = first_field_id(line, first, b.format);
+            keywords::walk_lines(f.bytes(), lines, b.format, d->layout, [&](const CardHit& h) {
+                if (h.card != 0 || h.row != 0) return;
+                auto id = first_field_id(line_text(f, h.begin, h.end), first, b.format);
                 if (id && *id != 0) ids.push_back(wrapping_add(*id, delta));
-                return true;
             });
         } else {
-            auto id = single_definition_id(f, bi, *d);
+            auto id = single_definition_id(f, bi, *d, lines);
             if (id && *id != 0) ids.push_back(wrapping_add(*id, delta));
         }
     }
@@ -250,7 +254,8 @@ std::vector<Dangling> dangling_in_file(const Deck& deck, std::size_t fi, const D
     bool read_elements = with_connectivity;
     if (read_elements && deck.shared)
         read_elements = !connectivity_resolves(defs, *deck.shared->physical_ref_ids(f), offsets);
-    std::vector<std::uint64_t> lines;  // keyword lines, computed on the first finding
+    std::vector<std::uint64_t> starts;  // keyword lines, computed on the first finding
+    std::vector<DataLine> lines;
     for (std::size_t bi = 0; bi < f.blocks.size(); ++bi) {
         const Block& b = f.blocks[bi];
         std::string name = keyword_name(f, b);
@@ -258,23 +263,27 @@ std::vector<Dangling> dangling_in_file(const Deck& deck, std::size_t fi, const D
         if (deck.user_schemas.count(base)) continue;
         const keywords::KeywordDef* def = keywords::find(base);
         if (!def || !keywords::has_designation(*def)) continue;
-        std::size_t title = title_offset(name);
         bool element = starts_with(base, "ELEMENT_");
         if (element && !read_elements) continue;
-        auto cards = def->cards();
-        auto record = [&](const keywords::FieldDef& field, std::int64_t value, std::size_t index) {
-            if (!is_dangling(defs, field.refers, value, offsets)) return;
-            if (lines.empty()) lines = block_start_lines(f);
-            out.push_back({base, std::string(field.name_view()), f.path, field.refers, value, lines[bi] + index});
+        BlockLayout layout = block_layout(f, bi, name, lines);
+        if (!layout) continue;
+        auto read_line = [&](const keywords::CardDef& card, const CardHit& h) {
+            for_each_reference(line_text(f, h.begin, h.end), card, b.format,
+                               [&](const keywords::FieldDef& field, std::int64_t v) {
+                                   if (!is_dangling(defs, field.refers, v, offsets)) return;
+                                   if (starts.empty()) starts = block_start_lines(f);
+                                   out.push_back({base, std::string(field.name_view()), f.path, field.refers, v,
+                                                  starts[bi] + h.line});
+                               });
         };
-        for_each_data_line(f, bi, [&](std::string_view line, std::size_t index) {
-            if (index < title) return true;
-            std::size_t c = element ? 0 : index - title;
-            if (c >= cards.size()) return false;
-            for_each_reference(line, cards[c], b.format,
-                               [&](const keywords::FieldDef& field, std::int64_t v) { record(field, v, index); });
-            return true;
-        });
+        if (element) {
+            // Connectivity: every line of every record.
+            keywords::walk_lines(f.bytes(), lines, b.format, layout, [&](const CardHit& h) {
+                if (const keywords::CardDef* card = keywords::layout_card(layout, h.card)) read_line(*card, h);
+            });
+        } else {
+            for_each_first_record_card(f, bi, layout, lines, read_line);
+        }
     }
     return out;
 }
@@ -295,24 +304,26 @@ std::vector<Dangling> dangling(const Deck& deck, bool with_connectivity) {
 PhysicalRefIds collect_conn_ref_ids(const ParsedFile& f) {
     PhysicalRefIds out;
     std::array<std::unordered_set<std::int64_t, IntHasher>, kEntityKindCount> sets;
+    std::vector<DataLine> lines;
     for (std::size_t bi = 0; bi < f.blocks.size(); ++bi) {
         const Block& b = f.blocks[bi];
         std::string name = keyword_name(f, b);
         std::string base = keywords::canonical_base(name);
         if (!starts_with(base, "ELEMENT_")) continue;
         const keywords::KeywordDef* def = keywords::find(base);
-        if (!def || def->cards().empty() || !keywords::has_designation(def->cards()[0])) continue;
-        std::size_t title = title_offset(name);
-        const keywords::CardDef& card = def->cards()[0];
-        for_each_data_line(f, bi, [&](std::string_view line, std::size_t index) {
-            if (index < title) return true;
-            for_each_reference(line, card, b.format, [&](const keywords::FieldDef& field, std::int64_t v) {
-                if (field.refers.tag == FieldRef::Tag::Kind)
-                    sets[kind_index(field.refers.kind)].insert(v);
-                else
-                    out.complete = false;
-            });
-            return true;
+        if (!def || !keywords::has_designation(*def)) continue;
+        BlockLayout layout = block_layout(f, bi, name, lines);
+        if (!layout) continue;
+        keywords::walk_lines(f.bytes(), lines, b.format, layout, [&](const CardHit& h) {
+            const keywords::CardDef* card = keywords::layout_card(layout, h.card);
+            if (!card) return;
+            for_each_reference(line_text(f, h.begin, h.end), *card, b.format,
+                               [&](const keywords::FieldDef& field, std::int64_t v) {
+                                   if (field.refers.tag == FieldRef::Tag::Kind)
+                                       sets[kind_index(field.refers.kind)].insert(v);
+                                   else
+                                       out.complete = false;
+                               });
         });
     }
     for (std::size_t k = 0; k < sets.size(); ++k) out.ids[k].assign(sets[k].begin(), sets[k].end());

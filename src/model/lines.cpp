@@ -6,58 +6,44 @@
 
 namespace tarvex::model {
 
-namespace {
-
-bool is_comment(std::string_view line) noexcept {
-    std::string_view rest = text::trim_left_blanks(line);
-    return !rest.empty() && rest.front() == '$';
-}
-
-}  // namespace
-
-bool is_blank_line(std::string_view line) noexcept {
-    for (char c : line)
-        if (!text::is_blank(c)) return false;
-    return true;
-}
-
-std::optional<std::string_view> data_line_at(const ParsedFile& f, std::size_t block, std::size_t index) {
-    std::optional<std::string_view> hit;
-    bool confirmed = false;
-    for_each_data_line(f, block, [&](std::string_view line, std::size_t i) {
-        if (i == index) {
-            hit = line;
-            confirmed = !is_blank_line(line);
-            return !confirmed;
-        }
-        if (i > index && !is_blank_line(line)) {
-            confirmed = true;
-            return false;
-        }
-        return true;
-    });
-    if (!confirmed) return std::nullopt;
-    return hit;
-}
-
 std::vector<std::string_view> data_lines(const ParsedFile& f, std::size_t block) {
     std::vector<std::string_view> out;
     if (block >= f.blocks.size()) return out;
-    std::string_view body = f.body(f.blocks[block]);
-    std::size_t keep = 0;  // lines up to the last card line
-    std::size_t pos = 0, n = body.size();
-    while (pos < n) {
-        const void* lf = std::memchr(body.data() + pos, '\n', n - pos);
-        std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - body.data()) : n;
-        std::string_view line = strip_crlf(body.substr(pos, end - pos));
-        pos = lf ? end + 1 : n;
-        if (is_comment(line)) continue;
-        bool blank = is_blank_line(line);
-        out.push_back(line);
-        if (!blank) keep = out.size();
-    }
-    out.resize(keep);
+    std::vector<DataLine> lines;
+    keywords::block_data_lines(f, f.blocks[block], lines);
+    out.reserve(lines.size());
+    for (const DataLine& l : lines) out.push_back(line_text(f, l.begin, l.end));
     return out;
+}
+
+std::optional<std::string_view> data_line_at(const ParsedFile& f, std::size_t block, std::size_t index) {
+    if (block >= f.blocks.size()) return std::nullopt;
+    std::vector<DataLine> lines;
+    keywords::block_data_lines(f, f.blocks[block], lines);
+    if (index >= lines.size()) return std::nullopt;
+    return line_text(f, lines[index].begin, lines[index].end);
+}
+
+BlockLayout block_layout(const ParsedFile& f, std::size_t block, std::string_view name,
+                         std::vector<DataLine>& lines) {
+    lines.clear();
+    if (block >= f.blocks.size()) return {};
+    const Block& b = f.blocks[block];
+    BlockLayout layout = keywords::layout_for_name(name);
+    if (!layout) {
+        const keywords::KeywordDef* def = keywords::find(keywords::canonical_base(name));
+        if (!def) return {};
+        layout.def = def;
+        layout.title = title_offset(name) == 1;
+    }
+    keywords::block_data_lines(f, b, lines);
+    return keywords::refine_for_block(layout, f.bytes(), lines, b.format);
+}
+
+std::optional<CardHit> card_line(const ParsedFile& f, std::size_t block, const BlockLayout& layout,
+                                 std::span<const DataLine> lines, std::uint16_t card) noexcept {
+    if (!layout || block >= f.blocks.size()) return std::nullopt;
+    return keywords::first_card_line(f.bytes(), lines, f.blocks[block].format, layout, card);
 }
 
 std::size_t title_offset(std::string_view name) noexcept {

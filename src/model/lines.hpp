@@ -1,61 +1,77 @@
-// Positioned reads of a block: its data lines (the card lines as the solver
-// reads them), the title line of _TITLE blocks, field slices of a card line,
-// the id reading of a first field, and the keyword line of every block.
+// Positioned reads of a block, as the solver reads it: its data lines (card
+// lines, and blank lines before the last card line, which are cards with
+// default values), the library layout it is read with (title line of _TITLE
+// blocks, ID cards of _ID blocks, conditional cards, the two-line
+// *ELEMENT_SOLID form), which line holds which card (the record walker),
+// field slices of a card line, the id reading of a first field, and the
+// keyword line of every block.
 //
-// Every read and write by position goes through these helpers, so a field
-// read, a reported line and a field edit always name the same line.  Reads
-// see the file as parsed, never its pending edits.
+// Every read and write by position goes through these helpers and the record
+// walker, so a field read, a reported line and a field edit always name the
+// same line.  Reads see the file as parsed, never its pending edits.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "keywords/library.hpp"
+#include "keywords/record_walker.hpp"
 #include "model/value.hpp"
 #include "parser/parsed_file.hpp"
 
 namespace tarvex::model {
 
-// The block's data lines, in order, CR/LF removed, leading blanks kept:
-// every line after the keyword line that is not a '$' comment, up to the
-// block's last line holding a non-blank byte (a blank line before it is a
-// card with default values; trailing blank lines are not cards).
-std::vector<std::string_view> data_lines(const ParsedFile& f, std::size_t block);
+using keywords::BlockLayout;
+using keywords::CardHit;
+using keywords::DataLine;
 
-// Calls fn(line, index) for the block's lines that are not '$' comments, in
-// order, with the data-line index; blank lines are passed too (callers read
-// nothing from them), so trailing blank lines may be seen although they are
-// not data lines.  fn returns false to stop.
-template <class Fn>
-void for_each_data_line(const ParsedFile& f, std::size_t block, Fn&& fn) {
-    if (block >= f.blocks.size()) return;
-    std::string_view body = f.body(f.blocks[block]);
-    std::size_t pos = 0, n = body.size(), index = 0;
-    while (pos < n) {
-        const void* lf = std::memchr(body.data() + pos, '\n', n - pos);
-        std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - body.data()) : n;
-        std::string_view line = strip_crlf(body.substr(pos, end - pos));
-        pos = lf ? end + 1 : n;
-        std::size_t k = 0;
-        while (k < line.size() && (line[k] == ' ' || line[k] == '\t')) ++k;
-        if (k < line.size() && line[k] == '$') continue;
-        if (!fn(line, index++)) return;
-    }
-}
+// The block's data lines, in order, CR/LF removed, leading blanks kept.
+std::vector<std::string_view> data_lines(const ParsedFile& f, std::size_t block);
 
 // Data line `index` of the block; nothing when the block has fewer.
 std::optional<std::string_view> data_line_at(const ParsedFile& f, std::size_t block, std::size_t index);
 
-// Whether a data line holds only blanks (a card with default values).
-bool is_blank_line(std::string_view line) noexcept;
-
 // 1 when the keyword name ends in _TITLE (ASCII case folded), else 0.
 std::size_t title_offset(std::string_view keyword_name) noexcept;
+
+// The library layout block `block` (named `name`) is read with, refined for
+// the block, after filling `lines` with its data lines: the layout of the
+// name as the walker knows it, else the entry of its canonical base (with a
+// title line when the name ends in _TITLE); no layout when neither exists.
+BlockLayout block_layout(const ParsedFile& f, std::size_t block, std::string_view name,
+                         std::vector<DataLine>& lines);
+
+// The bytes of a data line.
+inline std::string_view line_text(const ParsedFile& f, std::size_t begin, std::size_t end) noexcept {
+    return f.bytes().substr(begin, end - begin);
+}
+
+// The line holding card `card` (a card of layout.def, or keywords::kTitleLine)
+// in the block's first record, row 0; nothing when the block leaves it out.
+std::optional<CardHit> card_line(const ParsedFile& f, std::size_t block, const BlockLayout& layout,
+                                 std::span<const DataLine> lines, std::uint16_t card) noexcept;
+
+// Calls fn(card, hit) for the first line read of each card of the block's
+// first record (card: the layout's card for the hit; title lines skipped).
+template <class Fn>
+void for_each_first_record_card(const ParsedFile& f, std::size_t block, const BlockLayout& layout,
+                                std::span<const DataLine> lines, Fn&& fn) {
+    std::vector<std::uint16_t> seen;
+    keywords::walk_lines(f.bytes(), lines, f.blocks[block].format, layout, [&](const CardHit& h) -> bool {
+        if (h.record > 0) return false;
+        if (h.card == keywords::kTitleLine) return true;
+        for (auto s : seen)
+            if (s == h.card) return true;
+        seen.push_back(h.card);
+        if (const keywords::CardDef* card = keywords::layout_card(layout, h.card)) fn(*card, h);
+        return true;
+    });
+}
 
 // Field n of a card line: the n-th comma piece when the block is in free
 // format or the line holds a comma; else fixed columns from the sum of the

@@ -10,6 +10,7 @@
 
 #include "file/write.hpp"
 #include "keywords/library.hpp"
+#include "keywords/library_columns.hpp"
 #include "model/fields.hpp"
 #include "model/indices.hpp"
 #include "model/lines.hpp"
@@ -60,9 +61,9 @@ std::string coerce_value(nb::handle value) {
     return model::field_text_of_double(d);
 }
 
-nb::object outcome_to_py(std::optional<SetFieldOutcome> r) {
-    if (!r) return nb::none();
-    return nb::str(*r == SetFieldOutcome::InPlace ? "in_place" : "reflowed");
+nb::object outcome_to_py(SetFieldOutcome r) {
+    if (r == SetFieldOutcome::NotApplied) return nb::none();
+    return nb::str(r == SetFieldOutcome::InPlace ? "in_place" : "reflowed");
 }
 
 nb::object value_to_py(const std::optional<model::Value>& v) {
@@ -137,7 +138,7 @@ nb::object set_named_field(const nb::object& deck, std::size_t file, std::size_t
     auto loc = model::keyword_field(d, file, block, name);
     if (!loc) return nb::none();
     model::FieldWrite w = model::field_write_target(*loc);
-    return outcome_to_py(model::set_data_line_field(d.files[file], block, w.line, w.column, w.widths, text));
+    return outcome_to_py(set_data_line_field(d.files[file], block, w.line, w.column, w.widths, text));
 }
 
 nb::list keyword_handles(const nb::object& deck, std::size_t file, const std::optional<std::string>& name) {
@@ -302,13 +303,22 @@ void bind_deck(nb::module_& m) {
             "table",
             [](const PyDeck& self, const std::string& keyword) {
                 SharedClaim c(self);
-                const keywords::KeywordDef* def = keywords::find(keyword);
-                if (!def) raise(Error::key("'" + keyword + "' is not in the built-in keyword library"));
-                return table_to_pydict(read_table(self, keywords::schema_of(*def)));
+                const Deck& d = *self.deck;
+                std::vector<const ParsedFile*> files;
+                for (const auto& f : d.files) files.push_back(&f);
+                std::optional<Table> table;
+                {
+                    nb::gil_scoped_release unlocked;
+                    table = keywords::read_library_columns(files, keyword);
+                }
+                if (!table) raise(Error::key("'" + keyword + "' is not in the built-in keyword library"));
+                for (const auto& f : d.files) check_intact(f);
+                return table_to_pydict(std::move(*table));
             },
             nb::arg("keyword"), nb::sig("def table(self, keyword: str) -> dict[str, typing.Any]"),
-            "Read every block of `keyword` in every file of the deck, in deck order, against its built-in "
-            "layout, as a dict of columns (the same as KeywordFile.parse_builtin). Ids are as written (no "
+            "Read every block of `keyword` in every file of the deck, in deck order, with its built-in layout "
+            "as the solver reads it, as a dict of columns (the same as KeywordFile.parse_builtin: one row per "
+            "record, or per table row with the record's header values repeated). Ids are as written (no "
             "transform offsets). Raises KeyError when the library does not hold the keyword.")
         .def(
             "table_with",
@@ -536,7 +546,7 @@ void bind_file(nb::module_& m) {
                 std::string text = coerce_value(value);
                 PyDeck& pd = deck_of(f.deck);
                 ExclusiveClaim c(pd);
-                return outcome_to_py(model::set_data_line_field(pd.deck->files[f.file], b, r, k, ws, text));
+                return outcome_to_py(set_data_line_field(pd.deck->files[f.file], b, r, k, ws, text));
             },
             nb::arg("block"), nb::arg("row"), nb::arg("col"), nb::arg("widths"), nb::arg("value"),
             nb::sig("def set_field(self, block: int, row: int, col: int, widths: typing.Sequence[int], value: str "
