@@ -28,6 +28,7 @@ LANDED = (
     + ["Binout", "parse_binout", "BinoutEditor"]
     + ["D3plot", "open_d3plot", "D3plotWriter", "D3plotEditor", "IntforWriter"]
     + ["StateBlock", "InterfaceField", "FsiforField"]
+    + ["Rule", "Predicate", "Finding", "Report", "Cmp", "Severity"]
     + REGISTRATION_ORDER[28:]
 )
 
