@@ -37,11 +37,11 @@ NB_MODULE(_tarvex, m) {
     bind_cmp(m);                 // 21 Cmp
     bind_severity(m);            // 22 Severity
 
-    // bind_deck(m);                // 23 Deck
-    // bind_entity(m);              // 24 Entity
-    // bind_keyword(m);             // 25 Keyword
-    // bind_file(m);                // 26 File
-    // bind_parse_deck(m);          // 27 parse_deck
+    bind_deck(m);                   // 23 Deck
+    bind_entity(m);                 // 24 Entity
+    bind_keyword(m);                // 25 Keyword
+    bind_file(m);                   // 26 File
+    bind_parse_deck(m);             // 27 parse_deck
     // bind_workspace(m);           // 28 Workspace
 
     bind_resultant(m);           // 29 resultant

@@ -56,4 +56,11 @@ struct FieldWrite {
 };
 FieldWrite field_write_target(const FieldLoc& loc);
 
+// The field edit on data line `line` of a block: column `column` of the
+// given widths set to `text`.  Nothing when the block, the line (or a blank
+// line) or the column does not exist.
+std::optional<SetFieldOutcome> set_data_line_field(ParsedFile& f, std::size_t block, std::size_t line,
+                                                   std::size_t column, const std::vector<std::size_t>& widths,
+                                                   std::string_view text);
+
 }  // namespace tarvex::model

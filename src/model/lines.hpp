@@ -9,12 +9,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "keywords/library.hpp"
+#include "model/value.hpp"
 #include "parser/parsed_file.hpp"
 
 namespace tarvex::model {
@@ -24,6 +26,33 @@ namespace tarvex::model {
 // block's last line holding a non-blank byte (a blank line before it is a
 // card with default values; trailing blank lines are not cards).
 std::vector<std::string_view> data_lines(const ParsedFile& f, std::size_t block);
+
+// Calls fn(line, index) for the block's lines that are not '$' comments, in
+// order, with the data-line index; blank lines are passed too (callers read
+// nothing from them), so trailing blank lines may be seen although they are
+// not data lines.  fn returns false to stop.
+template <class Fn>
+void for_each_data_line(const ParsedFile& f, std::size_t block, Fn&& fn) {
+    if (block >= f.blocks.size()) return;
+    std::string_view body = f.body(f.blocks[block]);
+    std::size_t pos = 0, n = body.size(), index = 0;
+    while (pos < n) {
+        const void* lf = std::memchr(body.data() + pos, '\n', n - pos);
+        std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - body.data()) : n;
+        std::string_view line = strip_crlf(body.substr(pos, end - pos));
+        pos = lf ? end + 1 : n;
+        std::size_t k = 0;
+        while (k < line.size() && (line[k] == ' ' || line[k] == '\t')) ++k;
+        if (k < line.size() && line[k] == '$') continue;
+        if (!fn(line, index++)) return;
+    }
+}
+
+// Data line `index` of the block; nothing when the block has fewer.
+std::optional<std::string_view> data_line_at(const ParsedFile& f, std::size_t block, std::size_t index);
+
+// Whether a data line holds only blanks (a card with default values).
+bool is_blank_line(std::string_view line) noexcept;
 
 // 1 when the keyword name ends in _TITLE (ASCII case folded), else 0.
 std::size_t title_offset(std::string_view keyword_name) noexcept;

@@ -131,3 +131,10 @@ std::vector<std::string> fixed_tokens(std::string_view line, const std::vector<s
 }
 
 }  // namespace tarvex
+
+namespace tarvex {
+std::optional<double> parse_standard_f64(std::string_view s) noexcept {
+    if (s.empty()) return std::nullopt;
+    return parse_standard(s);
+}
+}  // namespace tarvex

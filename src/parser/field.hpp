@@ -75,3 +75,10 @@ private:
 };
 
 }  // namespace tarvex
+
+namespace tarvex {
+// The standard decimal syntax only ([sign] digits[.digits] | .digits, an
+// optional e/E exponent; inf, infinity, nan in any case), no Fortran forms;
+// `s` is taken as is (no trimming).
+std::optional<double> parse_standard_f64(std::string_view s) noexcept;
+}  // namespace tarvex

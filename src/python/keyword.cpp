@@ -48,6 +48,17 @@ nb::dict table_to_pydict(Table&& table) {
     return d;
 }
 
+Schema schema_from_args(const std::string& keyword, const LayoutArg& cards, bool repeat) {
+    std::vector<std::vector<LayoutTuple>> tuples;
+    for (const auto& card : cards) {
+        std::vector<LayoutTuple> c;
+        for (const auto& [name, type, width, count] : card)
+            c.emplace_back(name, type, width.get("width"), count.get("count"));
+        tuples.push_back(std::move(c));
+    }
+    return unwrap(build_schema(keyword, tuples, repeat));
+}
+
 void check_intact(const ParsedFile& f) {
     if (f.source && f.source->truncated_while_mapped())
         raise(Error{ErrorKind::OS, "file was truncated on disk while in use: " + f.path, 0});
@@ -65,18 +76,6 @@ std::size_t checked_block(const KeywordFile& kf, const Index& index) {
     return static_cast<std::size_t>(i);
 }
 
-using LayoutArg = std::vector<std::vector<std::tuple<std::string, std::string, Index, Index>>>;
-
-Schema schema_from_args(const std::string& keyword, const LayoutArg& cards, bool repeat) {
-    std::vector<std::vector<LayoutTuple>> tuples;
-    for (const auto& card : cards) {
-        std::vector<LayoutTuple> c;
-        for (const auto& [name, type, width, count] : card)
-            c.emplace_back(name, type, width.get("width"), count.get("count"));
-        tuples.push_back(std::move(c));
-    }
-    return unwrap(build_schema(keyword, tuples, repeat));
-}
 
 // A write_keyword column: 1-D int64, float64 or int32 array (any strides,
 // copied), or a sequence of str.
