@@ -161,7 +161,7 @@ void add_deck_validate(nb::class_<PyDeck>& cls) {
             }
             return report_to_py(std::move(report));
         },
-        nb::arg("rules"), nb::sig("def validate(self, rules: collections.abc.Sequence[Rule]) -> Report"),
+        nb::arg("rules").none(), nb::sig("def validate(self, rules: collections.abc.Sequence[Rule]) -> Report"),
         "Run the rules over the deck and return their findings as a Report.\n\n"
         "The rules run in parallel with the interpreter lock released; the findings come in the order of "
         "`rules`, each rule's in its own order.  An empty list gives an empty report.  Raises TypeError when "
@@ -202,7 +202,7 @@ void bind_rule(nb::module_& m) {
         .def_static(
             "keyword_forbidden",
             [](nb::handle keyword) { return unwrap(Rule::keyword_forbidden(str_arg(keyword, "keyword"))); },
-            nb::arg("keyword"), nb::sig("@staticmethod\ndef keyword_forbidden(keyword: str) -> Rule"),
+            nb::arg("keyword").none(), nb::sig("@staticmethod\ndef keyword_forbidden(keyword: str) -> Rule"),
             "The keyword must not appear (matched by canonical base: PART also flags PART_TITLE).\n\n"
             "Surrounding whitespace is trimmed; an empty keyword raises ValueError.")
         .def_static(
@@ -213,7 +213,7 @@ void bind_rule(nb::module_& m) {
                 ExprPtr w = when.is_none() ? ExprPtr() : predicate_arg(when, "when");
                 return unwrap(Rule::field_required(k, std::move(req), std::move(w)));
             },
-            nb::arg("keyword"), nb::arg("require"), nb::arg("when") = nb::none(),
+            nb::arg("keyword").none(), nb::arg("require").none(), nb::arg("when") = nb::none(),
             nb::sig("@staticmethod\ndef field_required(keyword: str, require: Predicate, when: Predicate | None "
                     "= None) -> Rule"),
             "Every occurrence of the keyword on which `when` holds (every occurrence without `when`) must "
@@ -226,7 +226,7 @@ void bind_rule(nb::module_& m) {
                 std::vector<model::Value> vs = values_arg(values);
                 return unwrap(Rule::field_forbidden_values(k, std::move(f), std::move(vs)));
             },
-            nb::arg("keyword"), nb::arg("field"), nb::arg("values"),
+            nb::arg("keyword").none(), nb::arg("field").none(), nb::arg("values").none(),
             nb::sig("@staticmethod\ndef field_forbidden_values(keyword: str, field: str, values: "
                     "collections.abc.Sequence[int | float | str]) -> Rule"),
             "The named field of the keyword must hold none of the values (numbers compared as doubles, "
@@ -234,16 +234,16 @@ void bind_rule(nb::module_& m) {
             "not int, float or str, then for an empty keyword.")
         .def(
             "with_severity", [](const Rule& r, nb::handle severity) { return r.with_severity(severity_arg(severity)); },
-            nb::arg("severity"), nb::sig("def with_severity(self, severity: Severity) -> Rule"),
+            nb::arg("severity").none(), nb::sig("def with_severity(self, severity: Severity) -> Rule"),
             "A copy of the rule whose findings all get `severity`.")
         .def(
             "only_in", [](const Rule& r, nb::handle patterns) { return r.only_in(patterns_arg(patterns)); },
-            nb::arg("patterns"), nb::sig("def only_in(self, patterns: collections.abc.Sequence[str]) -> Rule"),
+            nb::arg("patterns").none(), nb::sig("def only_in(self, patterns: collections.abc.Sequence[str]) -> Rule"),
             "A copy of the rule that keeps only findings in files whose path contains one of the patterns "
             "(ASCII case ignored).  Replaces any earlier scope.")
         .def(
             "except_in", [](const Rule& r, nb::handle patterns) { return r.except_in(patterns_arg(patterns)); },
-            nb::arg("patterns"), nb::sig("def except_in(self, patterns: collections.abc.Sequence[str]) -> Rule"),
+            nb::arg("patterns").none(), nb::sig("def except_in(self, patterns: collections.abc.Sequence[str]) -> Rule"),
             "A copy of the rule that drops findings in files whose path contains one of the patterns (ASCII "
             "case ignored).  Replaces any earlier scope.");
 }
@@ -259,7 +259,7 @@ void bind_predicate(nb::module_& m) {
                 validate::Cmp c = cmp_arg(cmp);
                 return PyPredicate{validate::Expr::make_field(std::move(f), c, py_to_value(value))};
             },
-            nb::arg("field"), nb::arg("cmp"), nb::arg("value"),
+            nb::arg("field").none(), nb::arg("cmp").none(), nb::arg("value").none(),
             nb::sig("@staticmethod\ndef field(field: str, cmp: Cmp, value: int | float | str) -> Predicate"),
             "Compare the named field (ASCII case ignored) with `value`.\n\n"
             "Numbers compare as doubles; a str equals only the same str and is never ordered; a field the "
@@ -267,17 +267,17 @@ void bind_predicate(nb::module_& m) {
             "float or str.")
         .def_static(
             "all_", [](nb::handle preds) { return PyPredicate{validate::Expr::make_all(predicates_arg(preds))}; },
-            nb::arg("preds"),
+            nb::arg("preds").none(),
             nb::sig("@staticmethod\ndef all_(preds: collections.abc.Sequence[Predicate]) -> Predicate"),
             "True when every predicate holds (in order, stopping at the first false); all_([]) is true.")
         .def_static(
             "any_", [](nb::handle preds) { return PyPredicate{validate::Expr::make_any(predicates_arg(preds))}; },
-            nb::arg("preds"),
+            nb::arg("preds").none(),
             nb::sig("@staticmethod\ndef any_(preds: collections.abc.Sequence[Predicate]) -> Predicate"),
             "True when some predicate holds (in order, stopping at the first true); any_([]) is false.")
         .def_static(
             "not_", [](nb::handle pred) { return PyPredicate{validate::Expr::make_not(predicate_arg(pred, "pred"))}; },
-            nb::arg("pred"), nb::sig("@staticmethod\ndef not_(pred: Predicate) -> Predicate"),
+            nb::arg("pred").none(), nb::sig("@staticmethod\ndef not_(pred: Predicate) -> Predicate"),
             "True when `pred` is false.");
 }
 
@@ -311,7 +311,7 @@ void bind_report(nb::module_& m) {
         .def("__len__", [](const Report& r) { return r.findings.size(); })
         .def(
             "count", [](const Report& r, nb::handle severity) { return r.count(severity_arg(severity)); },
-            nb::arg("severity"), nb::sig("def count(self, severity: Severity) -> int"),
+            nb::arg("severity").none(), nb::sig("def count(self, severity: Severity) -> int"),
             "The number of findings with this severity.")
         .def(
             "is_clean", [](const Report& r) { return r.is_clean(); },
