@@ -51,7 +51,38 @@ with tempfile.TemporaryDirectory() as tmp:
                                             "y": nodes["xyz"][:, 1], "z": np.zeros(3)})
     print(out.read_text())
 
-# 5. Result files: a small d3plot and a nodout-like binout, written and read back.
+# 5. A deck model: a root with a transformed include, parts followed to their materials.
+with tempfile.TemporaryDirectory() as tmp:
+    root = pathlib.Path(tmp)
+    (root / "body.k").write_bytes(
+        b"*KEYWORD\n"
+        b"*PART\n"
+        b"$#                                                                         title\n"
+        b"\n"
+        b"$#     pid     secid       mid     eosid      hgid      grav    adpopt      tmid\n"
+        b"         1         1         3\n"
+        b"*SECTION_SHELL\n"
+        b"         1         2\n"
+        b"*MAT_ELASTIC\n"
+        b"         3    7.8e-9   210000.       0.3\n"
+        b"*END\n"
+    )
+    (root / "main.k").write_bytes(
+        b"*KEYWORD\n"
+        b"$ the body twice: as is, and with part, material and section ids moved by 1000\n"
+        b"*INCLUDE\nbody.k\n"
+        b"*INCLUDE_TRANSFORM\nbody.k\n"
+        b"         0         0      1000      1000         0         0         0\n"
+        b"      1000\n"
+        b"*END\n"
+    )
+    deck = tarvex.parse_deck(str(root / "main.k"))
+    print(deck, deck.definition_counts())
+    for p in deck.parts():
+        print(f"  {p} -> {p.material()} (E = {p.material().field('E')}), {p.section()}, offsets {p.offsets}")
+    print(deck.keywords("PART")[1].set_field("mid", 4), deck.files()[2])  # only that instance is edited
+
+# 6. Result files: a small d3plot and a nodout-like binout, written and read back.
 with tempfile.TemporaryDirectory() as tmp:
     root = pathlib.Path(tmp)
     coords = np.array([[0, 0, 0], [1, 0, 0], [1, 1, 0], [0, 1, 0]], dtype=np.float32)
@@ -62,7 +93,11 @@ with tempfile.TemporaryDirectory() as tmp:
     w.write(str(root / "d3plot"))
     d = tarvex.open_d3plot(str(root / "d3plot"))
     print(d, "times:", d.times())
-    print("displacement of the last state:\n", d.block(tarvex.StateBlock.Displacement)[-1])
+    # The Displacement block holds the current coordinates of every state.
+    last = d.num_states - 1
+    print("coordinates of the last state:\n", d.block(tarvex.StateBlock.Displacement)[-1])
+    print("displacement of the last state:\n", d.node_coordinates(last) - d.initial_coordinates())
+    print("largest displacement:", d.max_displacement_final())
 
     e = tarvex.BinoutEditor()
     e.set(["nodout", "metadata", "ids"], np.array([10, 20], dtype=np.int64))
@@ -74,7 +109,7 @@ with tempfile.TemporaryDirectory() as tmp:
     hist = b.read_states("nodout", "x_acceleration")
     print("binout time:", hist["time"], "node 20:", b.read("nodout", "x_acceleration", id=20))
 
-# 6. Signals and injury criteria on a synthetic head pulse sampled at 10 kHz.
+# 7. Signals and injury criteria on a synthetic head pulse sampled at 10 kHz.
 dt = 1e-4
 t = np.arange(0, 0.1, dt)
 pulse = 80.0 * np.exp(-(((t - 0.05) / 0.008) ** 2)) + np.random.default_rng(0).normal(0, 2, t.size)

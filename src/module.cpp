@@ -8,6 +8,7 @@ NB_MODULE(_tarvex, m) {
     using namespace tarvex::py;
     m.doc() = "High-performance LS-DYNA keyword file include tree parser.";
     init_errors(m);
+    init_enums(m);
 
     bind_include_node(m);        //  1 IncludeNode
     bind_parse_include_tree(m);  //  2 parse_include_tree
@@ -42,7 +43,7 @@ NB_MODULE(_tarvex, m) {
     bind_keyword(m);                // 25 Keyword
     bind_file(m);                   // 26 File
     bind_parse_deck(m);             // 27 parse_deck
-    // bind_workspace(m);           // 28 Workspace
+    bind_workspace(m);              // 28 Workspace
 
     bind_resultant(m);           // 29 resultant
     bind_hic(m);                 // 30 hic

@@ -174,3 +174,106 @@ def test_methods_show_their_description(cls, method, doc):
     m = getattr(getattr(_tarvex, cls), method)
     assert m.__doc__ == doc
     assert str(inspect.signature(m)) == "(self, /)"
+
+
+def public_callables():
+    """(label, callable) of every module function, constructor and public method."""
+    for name in REGISTRATION_ORDER:
+        obj = getattr(_tarvex, name, None)
+        if obj is None:
+            continue
+        if not isinstance(obj, type):
+            yield name, obj
+            continue
+        for attr, value in vars(obj).items():
+            if (attr == "__init__" or not attr.startswith("_")) and callable(value):
+                yield f"{name}.{attr}", getattr(obj, attr)
+
+
+@pytest.mark.parametrize("label, fn", list(public_callables()), ids=lambda v: v if isinstance(v, str) else "")
+def test_every_callable_has_a_valid_signature(label, fn):
+    import inspect
+
+    inspect.signature(fn)  # raises ValueError for a text signature that does not read back
+
+
+@pytest.mark.parametrize("fn, text", [
+    (_tarvex.KeywordFile.set_keyword, "(self, /, index, name, cards, options=None)"),
+    (_tarvex.D3plotWriter.set_ids, "(self, /, node_ids=None, shell_ids=None, solid_ids=None, part_ids=None)"),
+    (_tarvex.IntforWriter.set_fields, "(self, /, wear=0, pressure=0, shear=0, force=0, gap=0)"),
+    (_tarvex.Binout, "(pattern)"),
+    (_tarvex.D3plotWriter, "(node_coords, title=None)"),
+])
+def test_signatures_show_their_defaults(fn, text):
+    import inspect
+
+    assert str(inspect.signature(fn)) == text
+
+
+USER_SCRIPT = '''
+import numpy as np
+import tarvex
+
+tree = tarvex.parse_include_tree("main.k")
+files: int = tree.total_files()
+kf: tarvex.KeywordFile = tarvex.parse_keyword_file("main.k")
+d = tarvex.open_d3plot("d3plot")
+block = d.block(tarvex.StateBlock.Displacement)
+hic: float = tarvex.hic36(np.zeros(10), 1e-4)
+try:
+    tarvex.parse_include_tree("main.k")
+except tarvex.PanicException:
+    pass
+version: str = tarvex.__version__
+'''
+
+
+def typed_package_path(tmp_path):
+    """A folder from which mypy finds the typed package as installed.
+
+    An editable install leaves the native module's stub in the build tree:
+    the package is then assembled from both places as a copy."""
+    pkg = pathlib.Path(tarvex.__file__).parent
+    if (pkg / "_tarvex.pyi").is_file():
+        return None
+    copy = tmp_path / "site" / "tarvex"
+    copy.mkdir(parents=True)
+    for name in ("__init__.pyi", "py.typed"):
+        (copy / name).write_bytes((pkg / name).read_bytes())
+    built = pathlib.Path(_tarvex.__file__).parent / "tarvex" / "_tarvex.pyi"
+    (copy / "_tarvex.pyi").write_bytes(built.read_bytes())
+    return copy.parent
+
+
+def run_mypy(tmp_path, source):
+    import os
+    import subprocess
+    import sys
+
+    script = tmp_path / "user_script.py"
+    script.write_text(source)
+    env = dict(os.environ)
+    site = typed_package_path(tmp_path)
+    if site is not None:
+        env["MYPYPATH"] = str(site)
+    out = subprocess.run(
+        [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", str(tmp_path / "cache"), str(script)],
+        capture_output=True, text=True, cwd=tmp_path, env=env,
+    )
+    return out.returncode, out.stdout + out.stderr
+
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizer build carries no stubs")
+def test_user_script_type_checks(tmp_path):
+    pytest.importorskip("mypy")
+    code, report = run_mypy(tmp_path, USER_SCRIPT)
+    assert code == 0, report
+
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizer build carries no stubs")
+def test_user_script_misuse_is_reported(tmp_path):
+    pytest.importorskip("mypy")
+    code, report = run_mypy(tmp_path, "import tarvex\ntarvex.parse_include_tree(3)\nreveal_type(tarvex.Binout)\n")
+    assert code == 1
+    assert 'Argument 1 to "parse_include_tree" has incompatible type "int"; expected "str"' in report
+    assert 'Revealed type is "def (pattern: str) -> tarvex._tarvex.Binout"' in report

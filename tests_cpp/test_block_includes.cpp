@@ -224,3 +224,33 @@ TEST(BlockIncludes, WalkSeparatesInstancesByOffsets) {
     std::string b = t.write("b.k", "*INCLUDE_TRANSFORM\nx.k\n*INCLUDE\nx.k\n");
     EXPECT_EQ(walk_with_blocks(b).size(), 2u);
 }
+
+TEST(BlockIncludes, NestedTransformsComposeOffsets) {
+    // main -> mid (transform A) -> leaf (transform B) and leaf (plain): the
+    // leaf's instances carry A + B and A; a second path to mid without
+    // offsets gives another instance chain with B and nothing.
+    TmpDir t;
+    t.write("leaf.k", "*NODE\n       1\n");
+    t.write("sub/mid.k",
+            "*INCLUDE_TRANSFORM\n../leaf.k\n        10        20        30        40        50        60        70\n"
+            "         5\n*INCLUDE\n../leaf.k\n");
+    std::string main = t.write(
+        "main.k", "*INCLUDE_TRANSFORM\nsub/mid.k\n      1000      2000      3000      4000      5000      6000      7000\n"
+                  "       500\n*INCLUDE\nsub/mid.k\n");
+    auto nodes = walk_with_blocks(main);
+    ASSERT_EQ(nodes.size(), 7u);
+    const TransformOffsets a = offsets({1000, 2000, 3000, 4000, 5000, 6000, 7000, 500});
+    const TransformOffsets b = offsets({10, 20, 30, 40, 50, 60, 70, 5});
+    // Breadth first: level 1 holds both mid instances, level 2 their leaves.
+    EXPECT_EQ(nodes[1].offsets, a);
+    EXPECT_TRUE(nodes[2].offsets.is_zero());
+    EXPECT_EQ(nodes[1].path, nodes[2].path);
+    EXPECT_EQ(nodes[3].offsets, offsets({1010, 2020, 3030, 4040, 5050, 6060, 7070, 505}));
+    EXPECT_EQ(nodes[3].offsets, a + b);
+    EXPECT_EQ(nodes[4].offsets, a);
+    EXPECT_EQ(nodes[5].offsets, b);
+    EXPECT_TRUE(nodes[6].offsets.is_zero());
+    for (std::size_t i = 3; i < 7; ++i) EXPECT_EQ(nodes[i].path, (t.dir / "leaf.k").string()) << i;
+    EXPECT_EQ(nodes[1].children, (std::vector<std::size_t>{3, 4}));
+    EXPECT_EQ(nodes[2].children, (std::vector<std::size_t>{5, 6}));
+}

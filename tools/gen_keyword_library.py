@@ -23,7 +23,7 @@ DEFAULT_OUT = ROOT / "src" / "keywords" / "library_data.cpp"
 NAMES_FILE = ROOT / "tools" / "keyword_names.txt"
 
 # ---------------------------------------------------------------------------
-# Entity kinds (codes as in src/keywords/entity.hpp)
+# Entity kinds (codes as in src/schema/field_vocabulary.hpp)
 KINDS = ["Node", "Element", "Part", "Material", "ThermalMaterial", "Section", "Eos", "Hourglass", "Curve",
          "Box", "Coord", "Vector", "NodeSet", "PartSet", "SegmentSet", "ShellSet", "SolidSet", "BeamSet",
          "DiscreteSet", "Sensor", "Transform", "Define"]
@@ -83,9 +83,14 @@ def canonical_base(name: str) -> str:
     return s
 
 
+# Canonical bases that define nothing although a rule would match them:
+# (prefix?, text): a prefix of the base, else a text found anywhere in it.
+DEFINITION_EXCLUSIONS = [(True, "MAT_ADD"), (True, "MAT_CHANGE"), (False, "_ADD_")]
+
+
 def definition_rule(name: str):
     base = canonical_base(name)
-    if base.startswith("MAT_ADD") or base.startswith("MAT_CHANGE") or "_ADD_" in base:
+    if any(base.startswith(t) if prefix else t in base for prefix, t in DEFINITION_EXCLUSIONS):
         return None
     for rule in DEFINITION_RULES:
         if (base == rule[1]) if rule[0] else base.startswith(rule[1]):
@@ -477,6 +482,17 @@ def emit(entries: dict, separate: dict) -> str:
     w("// comparison can find after the binary search of the upper-case query failed.")
     w(f"extern const std::uint16_t kMixedCase[{len(folded)}] = {{{','.join(map(str, folded))}}};")
     w(f"extern const std::size_t kMixedCaseCount = {len(folded)};")
+    w("")
+    w(f"extern const DefinitionRule kDefinitionRules[{len(DEFINITION_RULES)}] = {{")
+    for exact, pattern, card_index, multi, kind in DEFINITION_RULES:
+        w(f"{{{str(exact).lower()},{c_string(pattern)},{card_index},{str(multi).lower()},EntityKind::{kind}}},")
+    w("};")
+    w(f"extern const std::size_t kDefinitionRuleCount = {len(DEFINITION_RULES)};")
+    w(f"extern const DefinitionExclusion kDefinitionExclusions[{len(DEFINITION_EXCLUSIONS)}] = {{")
+    for prefix, t in DEFINITION_EXCLUSIONS:
+        w(f"{{{str(prefix).lower()},{c_string(t)}}},")
+    w("};")
+    w(f"extern const std::size_t kDefinitionExclusionCount = {len(DEFINITION_EXCLUSIONS)};")
     w("")
     for m in ("R0", "RK", "RA", "I", "D", "S"):
         w(f"#undef {m}")

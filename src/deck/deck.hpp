@@ -18,7 +18,7 @@
 
 #include "include/include.hpp"
 #include "include/walk.hpp"
-#include "keywords/entity.hpp"
+#include "schema/field_vocabulary.hpp"
 #include "parser/parsed_file.hpp"
 #include "schema/schema.hpp"
 #include "util/error.hpp"

@@ -20,9 +20,8 @@ std::uint64_t IncludeNode::total_files() const noexcept {
 std::optional<Parsed<std::uint64_t>> measure_file(const Meta& entry) {
     auto opened = Source::open(entry.path);
     if (auto* f = std::get_if<OpenFailure>(&opened)) {
-        if (f->stage == OpenFailure::Stage::Open)
-            throw Panic("Cannot open file " + entry.path + ": " + os_text(f->err));
-        throw Panic("Cannot mmap file " + entry.path + ": " + os_text(f->err));
+        const char* what = f->stage == OpenFailure::Stage::Open ? "Cannot open file " : "Cannot mmap file ";
+        throw ErrorException(Error{ErrorKind::OS, what + entry.path + ": " + os_text(f->err), f->err});
     }
     const SourcePtr& src = std::get<SourcePtr>(opened);
     std::string_view bytes = src->bytes();
@@ -74,9 +73,13 @@ IncludeNode build_node(const std::vector<GraphNode<std::uint64_t>>& nodes, std::
 }
 
 Result<IncludeNode> build_include_tree(const std::string& root) {
-    auto walked = walk_includes<std::uint64_t>(root, measure_file);
-    if (!walked) return std::move(walked).error();
-    return build_node(walked.value(), 0);
+    try {
+        auto walked = walk_includes<std::uint64_t>(root, measure_file);
+        if (!walked) return std::move(walked).error();
+        return build_node(walked.value(), 0);
+    } catch (const ErrorException& e) {
+        return e.error();  // a file that exists but cannot be read
+    }
 }
 
 }  // namespace tarvex

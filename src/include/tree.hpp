@@ -24,8 +24,9 @@ struct IncludeNode {
 };
 
 // Measure one file and read its raw directives.  A file that exists but
-// cannot be opened or mapped throws Panic ("Cannot open file ...",
-// "Cannot mmap file ...").
+// cannot be opened or mapped (a directory, no read permission) throws an
+// operating-system ErrorException ("Cannot open file {path}: {os text}",
+// "Cannot mmap file {path}: {os text}"), which build_include_tree returns.
 std::optional<Parsed<std::uint64_t>> measure_file(const Meta& entry);
 
 IncludeNode build_node(const std::vector<GraphNode<std::uint64_t>>& nodes, std::size_t index);

@@ -12,36 +12,6 @@ namespace {
 // Longest name of the library; a longer query can match nothing.
 constexpr std::size_t kMaxQuery = 128;
 
-constexpr DefinitionRule kRules[] = {
-    {true, "NODE", 0, true, EntityKind::Node},
-    {false, "ELEMENT_", 0, true, EntityKind::Element},
-    {true, "PART", 1, false, EntityKind::Part},
-    {false, "MAT_THERMAL", 0, false, EntityKind::ThermalMaterial},
-    {false, "MAT_", 0, false, EntityKind::Material},
-    {false, "SECTION_", 0, false, EntityKind::Section},
-    {false, "EOS_", 0, false, EntityKind::Eos},
-    {true, "HOURGLASS", 0, false, EntityKind::Hourglass},
-    {false, "DEFINE_CURVE", 0, false, EntityKind::Curve},
-    {false, "DEFINE_TABLE", 0, false, EntityKind::Curve},
-    {false, "DEFINE_FUNCTION", 0, false, EntityKind::Curve},
-    {false, "DEFINE_COORDINATE", 0, false, EntityKind::Coord},
-    {false, "DEFINE_VECTOR", 0, false, EntityKind::Vector},
-    {false, "DEFINE_BOX", 0, false, EntityKind::Box},
-    {false, "DEFINE_TRANSFORM", 0, false, EntityKind::Transform},
-    {false, "SET_NODE", 0, false, EntityKind::NodeSet},
-    {false, "SET_PART", 0, false, EntityKind::PartSet},
-    {false, "SET_SEGMENT", 0, false, EntityKind::SegmentSet},
-    {false, "SET_SHELL", 0, false, EntityKind::ShellSet},
-    {false, "SET_SOLID", 0, false, EntityKind::SolidSet},
-    {false, "SET_BEAM", 0, false, EntityKind::BeamSet},
-    {false, "SET_DISCRETE", 0, false, EntityKind::DiscreteSet},
-    {false, "SENSOR_DEFINE", 0, false, EntityKind::Sensor},
-    {true, "COMPONENT_GEBOD_MALE", 0, false, EntityKind::Define},
-    {true, "COMPONENT_GEBOD_FEMALE", 0, false, EntityKind::Define},
-    {true, "COMPONENT_GEBOD_CHILD", 0, false, EntityKind::Define},
-    {true, "COMPONENT_HYBRIDIII", 0, false, EntityKind::Define},
-};
-
 bool byte_less(const KeywordDef& e, std::string_view q) noexcept { return e.name() < q; }
 
 }  // namespace
@@ -139,15 +109,21 @@ std::string canonical_base(std::string_view name) {
     return s;
 }
 
-std::span<const DefinitionRule> definition_rules() noexcept { return kRules; }
+std::span<const DefinitionRule> definition_rules() noexcept {
+    return {detail::kDefinitionRules, detail::kDefinitionRuleCount};
+}
 
 bool excluded_from_definitions(std::string_view base) noexcept {
-    return base.starts_with("MAT_ADD") || base.starts_with("MAT_CHANGE") || base.find("_ADD_") != std::string_view::npos;
+    for (std::size_t i = 0; i < detail::kDefinitionExclusionCount; ++i) {
+        const DefinitionExclusion& x = detail::kDefinitionExclusions[i];
+        if (x.prefix ? base.starts_with(x.text) : base.find(x.text) != std::string_view::npos) return true;
+    }
+    return false;
 }
 
 const DefinitionRule* definition_rule_for(std::string_view base) noexcept {
     if (excluded_from_definitions(base)) return nullptr;
-    for (const DefinitionRule& r : kRules)
+    for (const DefinitionRule& r : definition_rules())
         if (r.exact ? base == r.pattern : base.starts_with(r.pattern)) return &r;
     return nullptr;
 }

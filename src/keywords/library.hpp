@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "keywords/entity.hpp"
 #include "schema/schema.hpp"
 
 namespace tarvex::keywords {
@@ -28,6 +27,21 @@ struct FieldDef {
 struct CardDef;
 struct KeywordDef;
 
+struct DefinitionRule {
+    bool exact;           // exact name, else prefix
+    const char* pattern;  // name or prefix
+    std::uint8_t card;    // card whose first field holds the defined id
+    bool multi;           // every data line defines one entity
+    EntityKind kind;
+};
+
+// A canonical base that defines nothing: one starting with `text` (prefix),
+// else one holding `text` anywhere.
+struct DefinitionExclusion {
+    bool prefix;
+    const char* text;
+};
+
 namespace detail {
 extern const FieldDef kFields[];
 extern const CardDef kCards[];
@@ -35,6 +49,10 @@ extern const KeywordDef kKeywords[];  // the sorted table, then NODE, PART, HOUR
 extern const std::size_t kSortedCount;
 extern const std::uint16_t kMixedCase[];  // sorted-table indices of names with lower-case letters
 extern const std::size_t kMixedCaseCount;
+extern const DefinitionRule kDefinitionRules[];
+extern const std::size_t kDefinitionRuleCount;
+extern const DefinitionExclusion kDefinitionExclusions[];
+extern const std::size_t kDefinitionExclusionCount;
 }  // namespace detail
 
 struct CardDef {
@@ -86,14 +104,6 @@ bool has_designation(const KeywordDef& def) noexcept;
 
 // ASCII upper case, then a trailing _TITLE, then a trailing _ID removed.
 std::string canonical_base(std::string_view name);
-
-struct DefinitionRule {
-    bool exact;           // exact name, else prefix
-    const char* pattern;  // name or prefix
-    std::uint8_t card;    // card whose first field holds the defined id
-    bool multi;           // every data line defines one entity
-    EntityKind kind;
-};
 
 // The 27 definition rules, in the order they are tried.
 std::span<const DefinitionRule> definition_rules() noexcept;

@@ -67122,6 +67122,43 @@ extern const std::size_t kSortedCount = 3168;
 extern const std::uint16_t kMixedCase[6] = {1507,1509,1531,1533,2243,2378};
 extern const std::size_t kMixedCaseCount = 6;
 
+extern const DefinitionRule kDefinitionRules[27] = {
+{true,"NODE",0,true,EntityKind::Node},
+{false,"ELEMENT_",0,true,EntityKind::Element},
+{true,"PART",1,false,EntityKind::Part},
+{false,"MAT_THERMAL",0,false,EntityKind::ThermalMaterial},
+{false,"MAT_",0,false,EntityKind::Material},
+{false,"SECTION_",0,false,EntityKind::Section},
+{false,"EOS_",0,false,EntityKind::Eos},
+{true,"HOURGLASS",0,false,EntityKind::Hourglass},
+{false,"DEFINE_CURVE",0,false,EntityKind::Curve},
+{false,"DEFINE_TABLE",0,false,EntityKind::Curve},
+{false,"DEFINE_FUNCTION",0,false,EntityKind::Curve},
+{false,"DEFINE_COORDINATE",0,false,EntityKind::Coord},
+{false,"DEFINE_VECTOR",0,false,EntityKind::Vector},
+{false,"DEFINE_BOX",0,false,EntityKind::Box},
+{false,"DEFINE_TRANSFORM",0,false,EntityKind::Transform},
+{false,"SET_NODE",0,false,EntityKind::NodeSet},
+{false,"SET_PART",0,false,EntityKind::PartSet},
+{false,"SET_SEGMENT",0,false,EntityKind::SegmentSet},
+{false,"SET_SHELL",0,false,EntityKind::ShellSet},
+{false,"SET_SOLID",0,false,EntityKind::SolidSet},
+{false,"SET_BEAM",0,false,EntityKind::BeamSet},
+{false,"SET_DISCRETE",0,false,EntityKind::DiscreteSet},
+{false,"SENSOR_DEFINE",0,false,EntityKind::Sensor},
+{true,"COMPONENT_GEBOD_MALE",0,false,EntityKind::Define},
+{true,"COMPONENT_GEBOD_FEMALE",0,false,EntityKind::Define},
+{true,"COMPONENT_GEBOD_CHILD",0,false,EntityKind::Define},
+{true,"COMPONENT_HYBRIDIII",0,false,EntityKind::Define},
+};
+extern const std::size_t kDefinitionRuleCount = 27;
+extern const DefinitionExclusion kDefinitionExclusions[3] = {
+{true,"MAT_ADD"},
+{true,"MAT_CHANGE"},
+{false,"_ADD_"},
+};
+extern const std::size_t kDefinitionExclusionCount = 3;
+
 #undef R0
 #undef RK
 #undef RA

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "deck/deck.hpp"
-#include "keywords/entity.hpp"
+#include "schema/field_vocabulary.hpp"
 #include "model/idset.hpp"
 
 namespace tarvex::model {

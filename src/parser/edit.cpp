@@ -48,12 +48,7 @@ SetFieldOutcome set_field(ParsedFile& f, std::size_t block, std::size_t card, st
             if (!ln.content.empty() && ln.content.front() == '*') seen_keyword = true;
             continue;
         }
-        // Card line: first non-blank byte not '$' and a byte other than
-        // blank, CR or LF anywhere in it.
-        std::string_view full = w.substr(this_start, ln.next - this_start);
-        std::size_t first = full.find_first_not_of(" \t");
-        if (first == std::string_view::npos || full[first] == '$') continue;
-        if (full.find_first_not_of(" \t\r\n") == std::string_view::npos) continue;
+        if (!is_card_line(ln.content)) continue;
         if (count == card) {
             line_start = this_start;
             content_len = ln.content.size();

@@ -7,11 +7,11 @@
 namespace tarvex {
 
 bool is_card_line(std::string_view line) noexcept {
-    line = strip_crlf(line);
-    for (char c : line) {
-        if (text::is_blank(c)) continue;
-        return c != '$';
-    }
+    std::size_t i = 0, n = line.size();
+    while (i < n && text::is_blank(line[i])) ++i;
+    if (i == n || line[i] == '$') return false;
+    for (; i < n; ++i)
+        if (!text::is_ws(line[i])) return true;
     return false;
 }
 

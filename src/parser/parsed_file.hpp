@@ -61,8 +61,10 @@ std::vector<std::string> keyword_options(const ParsedFile& f, const Block& b);
 // Cards of a body as KeywordFile.keyword reports them.
 std::vector<std::vector<std::string>> card_iter(std::string_view body, CardFormat fmt);
 
-// A card line: holds a non-blank byte (after removing trailing CR/LF) and its
-// first non-blank byte is not '$'.  `line` may include its LF.
+// A card line: its first byte other than a blank is not '$', and it holds a
+// byte other than blank, CR or LF (a line of blanks around a lone CR is
+// blank).  `line` may include its LF.  The one rule for every reader and
+// editor of card lines.
 bool is_card_line(std::string_view line) noexcept;
 
 // Calls f(line) for every card line of `body`, with trailing CR/LF removed.

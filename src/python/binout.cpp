@@ -28,14 +28,6 @@ using results::SymPath;
 
 namespace {
 
-// ---- LsdaError to the module's error ------------------------------------
-
-template <class T>
-T lsda_unwrap(LsdaResult<T>&& r) {
-    if (!r.ok()) raise(results::lsda_err(r.error()));
-    return std::move(r).value();
-}
-
 // ---- Arguments ------------------------------------------------------------
 
 Error type_error(const char* param, const char* want) {
@@ -228,7 +220,7 @@ std::vector<std::uint64_t> resolve_cols(const Binout& b, const std::string& bran
                 status = std::move(r).error();
         }
     }
-    lsda_unwrap(std::move(status));
+    unwrap(std::move(status));
     auto missing = [&](const std::string& key) {
         return Error::key(std::string(by_id ? "id " : "name ") + text::quoted(key) + " not found in '" + branch + "'");
     };
@@ -261,7 +253,7 @@ results::StateColumns read_columns(const Binout& b, const std::string& branch, c
         nb::gil_scoped_release nogil;
         r = b.read_columns(branch, var, cols);
     }
-    return lsda_unwrap(std::move(r));
+    return unwrap(std::move(r));
 }
 
 LsdaResult<ReadResult> read_nogil(const Binout& b, const SymPath& p) {
@@ -310,17 +302,17 @@ nb::object py_read(PyBinout& self, nb::args args, nb::handle id, nb::handle ids,
             SymPath sub = path;
             sub.push_back(child);
             auto r2 = read_nogil(b, sub);
-            return str_list(lsda_unwrap(std::move(r2)).keys());
+            return str_list(unwrap(std::move(r2)).keys());
         }
         return str_list(res.keys());
     }
-    if (path.size() != 2) raise(results::lsda_err(r.error()));
+    if (path.size() != 2) raise(r.error());
     LsdaResult<results::StateValues> agg = LsdaError::conversion("");
     {
         nb::gil_scoped_release nogil;
         agg = b.read_states(path[0], path[1]);
     }
-    auto sv = lsda_unwrap(std::move(agg));
+    auto sv = unwrap(std::move(agg));
     if (sv.n_channels > 1) {
         check_shape(sv.n_states, sv.n_channels, sv.values.size());
         return f64_2d(std::move(sv.values), sv.n_states, sv.n_channels);
@@ -342,7 +334,7 @@ nb::object py_read_states(PyBinout& self, nb::handle branch_h, nb::handle var_h,
             nb::gil_scoped_release nogil;
             agg = b.read_states(branch, var);
         }
-        auto sv = lsda_unwrap(std::move(agg));
+        auto sv = unwrap(std::move(agg));
         check_shape(sv.n_states, sv.n_channels, sv.values.size());
         d["time"] = arr(std::move(sv.times));
         d["values"] = f64_2d(std::move(sv.values), sv.n_states, sv.n_channels);
@@ -486,7 +478,7 @@ void bind_binout(nb::module_& m) {
                     nb::gil_scoped_release nogil;
                     r = Binout::open(p);
                 }
-                Binout b = lsda_unwrap(std::move(r));
+                Binout b = unwrap(std::move(r));
                 new (self) PyBinout();
                 self->b = std::move(b);
             },
@@ -518,7 +510,7 @@ void bind_binout(nb::module_& m) {
             [](const PyBinout& self, nb::handle path) {
                 SharedClaim claim(self);
                 SymPath p = arg_path(path, "path");
-                return str_list(lsda_unwrap(read_nogil(self.b, p)).keys());
+                return str_list(unwrap(read_nogil(self.b, p)).keys());
             },
             nb::arg("path") = nb::list(), nb::sig("def channels(self, path: collections.abc.Sequence[str] = []) -> list[str]"),
             "Child names of the directory at path (sorted); [] for a dataset.")
@@ -541,7 +533,7 @@ void bind_binout(nb::module_& m) {
             [](const PyBinout& self, nb::handle path) {
                 SharedClaim claim(self);
                 SymPath p = arg_path(path, "path");
-                if (p.empty()) lsda_unwrap(LsdaResult<bool>(LsdaError::invalid_path("empty path")));
+                if (p.empty()) unwrap(LsdaResult<bool>(LsdaError::invalid_path("empty path")));
                 std::vector<double> values, times;
                 LsdaResult<bool> status = true;
                 {
@@ -562,7 +554,7 @@ void bind_binout(nb::module_& m) {
                         }
                     }
                 }
-                lsda_unwrap(std::move(status));
+                unwrap(std::move(status));
                 nb::dict d;
                 d["time"] = arr(std::move(times));
                 d["values"] = arr(std::move(values));
@@ -586,7 +578,7 @@ void bind_binout(nb::module_& m) {
                     else
                         r = std::move(rr).error();
                 }
-                return arr(lsda_unwrap(std::move(r)));
+                return arr(unwrap(std::move(r)));
             },
             nb::arg("path"), nb::sig("def read_f64(self, path: collections.abc.Sequence[str]) -> numpy.ndarray"),
             "A dataset converted to a 1-D float64 array (a directory gives an empty array).")
@@ -601,7 +593,7 @@ void bind_binout(nb::module_& m) {
                     rs = self.b.read_many(ps);
                 }
                 for (auto& r : rs)
-                    if (!r) raise(results::lsda_err(r.error()));
+                    if (!r) raise(r.error());
                 nb::list out;
                 for (auto& r : rs) out.append(result_to_py(std::move(r).value()));
                 return out;
@@ -619,7 +611,7 @@ void bind_binout(nb::module_& m) {
                     nb::gil_scoped_release nogil;
                     r = self.b.ids(br);
                 }
-                return arr(lsda_unwrap(std::move(r)));
+                return arr(unwrap(std::move(r)));
             },
             nb::arg("branch"), nb::sig("def ids(self, branch: str) -> numpy.ndarray"),
             "The branch's entity ids (branch/metadata/ids) as int64.")
@@ -627,7 +619,7 @@ void bind_binout(nb::module_& m) {
             "legend",
             [](const PyBinout& self, nb::handle branch) {
                 SharedClaim claim(self);
-                return str_list(lsda_unwrap(self.b.legend(arg_str(branch, "branch"))));
+                return str_list(unwrap(self.b.legend(arg_str(branch, "branch"))));
             },
             nb::arg("branch"), nb::sig("def legend(self, branch: str) -> list[str]"),
             "The branch's entity names (branch/metadata/legend cut into one piece per id, trimmed).")
@@ -635,7 +627,7 @@ void bind_binout(nb::module_& m) {
             "title",
             [](const PyBinout& self, nb::handle branch) {
                 SharedClaim claim(self);
-                std::string t = lsda_unwrap(self.b.title(arg_str(branch, "branch")));
+                std::string t = unwrap(self.b.title(arg_str(branch, "branch")));
                 return nb::str(t.data(), t.size());
             },
             nb::arg("branch"), nb::sig("def title(self, branch: str) -> str"),
@@ -669,7 +661,7 @@ void bind_binout_editor(nb::module_& m) {
                         nb::gil_scoped_release nogil;
                         r = BinoutEditor::load(p);
                     }
-                    e = lsda_unwrap(std::move(r));
+                    e = unwrap(std::move(r));
                 }
                 new (self) PyEditor();
                 self->e = std::move(e);
@@ -709,7 +701,7 @@ void bind_binout_editor(nb::module_& m) {
                 ExclusiveClaim claim(self);
                 SymPath p = arg_path(path, "path");
                 results::Data d = pyany_to_data(values);
-                lsda_unwrap(self.e.set(p, std::move(d)));
+                unwrap(self.e.set(p, std::move(d)));
             },
             nb::arg("path"), nb::arg("values"),
             nb::sig("def set(self, path: collections.abc.Sequence[str], values: numpy.ndarray | collections.abc.Sequence[float] | str) -> None"),

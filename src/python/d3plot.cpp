@@ -30,15 +30,6 @@ using StateBlockV = EnumValue<StateBlockTag>;
 using InterfaceFieldV = EnumValue<InterfaceFieldTag>;
 using FsiforFieldV = EnumValue<FsiforFieldTag>;
 
-// The one conversion of the d3plot layer's errors: every kind is a RuntimeError.
-Error d3_err(const d3::D3plotError& e) { return Error::runtime(e.message()); }
-
-template <class T>
-T unwrap_d3(d3::D3Result<T>&& r) {
-    if (!r.ok()) raise(d3_err(r.error()));
-    return std::move(r).value();
-}
-
 d3::StateBlock to_block(const StateBlockV& b) {
     if (b.value < 0 || b.value >= d3::kNumStateBlocks) raise(Error::value("invalid StateBlock value"));
     return static_cast<d3::StateBlock>(b.value);
@@ -245,7 +236,7 @@ void check_block_size(std::uint64_t count, std::uint64_t values, std::size_t ite
     std::uint64_t per = 0, bytes = 0;
     if (__builtin_mul_overflow(count, values, &per) || __builtin_mul_overflow(per, itemsize, &bytes) ||
         bytes > static_cast<std::uint64_t>(PTRDIFF_MAX))
-        raise(d3_err(d3::D3plotError::msg("d3plot truncated: float block out of range")));
+        raise(d3::D3plotError::msg("d3plot truncated: float block out of range"));
 }
 
 // ---- D3plot -----------------------------------------------------------------
@@ -291,7 +282,7 @@ nb::object view_array(nb::handle self, const float* data, std::uint64_t step, st
 nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle states) {
     const d3::D3plot& d = *nb::inst_ptr<d3::D3plot>(self);
     const d3::StateBlock b = to_block(which);
-    auto sel = unwrap_d3(d.resolve_states(states_arg(states, d.num_states())));
+    auto sel = unwrap(d.resolve_states(states_arg(states, d.num_states())));
     auto layout = d.control().block_spec(b);
     if (auto v = d.view(b, sel)) return view_array(self, v->data, v->stride_bytes, sel.size(), layout->count, layout->values);
     if (!layout) raise(Error::key(std::string("block ") + d3::state_block_name(b) + " is not present in this d3plot"));
@@ -299,11 +290,11 @@ nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle st
     const std::size_t total = elements(sel.size(), layout->count, layout->values);
     if (d.control().word_size == 4) {
         ArrayBuffer<float> out(total);
-        unwrap_d3(d.copy_block(*layout, sel, out.data));
+        unwrap(d.copy_block(*layout, sel, out.data));
         return out.to_numpy({sel.size(), layout->count, layout->values});
     }
     ArrayBuffer<double> out(total);
-    unwrap_d3(d.copy_block(*layout, sel, out.data));
+    unwrap(d.copy_block(*layout, sel, out.data));
     return out.to_numpy({sel.size(), layout->count, layout->values});
 }
 
@@ -333,7 +324,7 @@ nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const Seg
         else
             sel_arg = std::get<std::vector<std::int64_t>>(*states);
     }
-    auto sel = unwrap_d3(d.resolve_states(sel_arg));
+    auto sel = unwrap(d.resolve_states(sel_arg));
     auto layout = c.block_spec(d3::StateBlock::Shell);
     if (!layout) raise(Error::key("no interface segment data in this file"));
     // Widths come from the file: a field reaching past the values of a
@@ -343,10 +334,10 @@ nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const Seg
     const std::size_t n = sel.size(), segs = layout->count, vals = layout->values;
     std::vector<float> raw(elements(n, segs, vals));
     if (c.word_size == 4) {
-        unwrap_d3(d.copy_block(*layout, sel, raw.data()));
+        unwrap(d.copy_block(*layout, sel, raw.data()));
     } else {
         std::vector<double> wide(raw.size());
-        unwrap_d3(d.copy_block(*layout, sel, wide.data()));
+        unwrap(d.copy_block(*layout, sel, wide.data()));
         for (std::size_t i = 0; i < wide.size(); ++i) raw[i] = static_cast<float>(wide[i]);
     }
     std::vector<float> out(elements(n, segs, width));
@@ -360,7 +351,7 @@ d3::D3plot open_released(const std::string& path) {
         nb::gil_scoped_release unlocked;
         return d3::D3plot::open(path);
     }();
-    return unwrap_d3(std::move(r));
+    return unwrap(std::move(r));
 }
 
 template <class T>
@@ -370,7 +361,7 @@ T released(const std::function<d3::D3Result<T>()>& f) {
         nb::gil_scoped_release unlocked;
         r.emplace(f());
     }
-    return unwrap_d3(std::move(*r));
+    return unwrap(std::move(*r));
 }
 
 nb::object ids_array(std::vector<std::int64_t>&& v) { return nb::cast(to_numpy_1d<std::int64_t>(std::move(v))); }
@@ -464,7 +455,7 @@ void bind_d3plot(nb::module_& m) {
             "node_coordinates_all",
             [](const d3::D3plot& d) {
                 ArrayBuffer<double> out(d.num_states() * d.num_nodes() * 3);
-                released<d3::Done>([&] { return d.node_coordinates_all_into(out.data); });
+                released<Unit>([&] { return d.node_coordinates_all_into(out.data); });
                 return out.to_numpy({d.num_states(), d.num_nodes(), 3});
             },
             "The current node coordinates of every state, float64 [num_states, num_nodes, 3].")
@@ -545,7 +536,7 @@ void bind_d3plot_writer(nb::module_& m) {
         .def(
             "__init__",
             [](PyD3plotWriter* self, nb::handle coords, std::optional<std::string> title) {
-                auto w = unwrap_d3(d3::D3plotWriter::create(float_values(coords), title.value_or("")));
+                auto w = unwrap(d3::D3plotWriter::create(float_values(coords), title.value_or("")));
                 new (self) PyD3plotWriter(std::move(w));
             },
             nb::arg("node_coords"), nb::arg("title") = nb::none(),
@@ -616,7 +607,7 @@ void bind_d3plot_writer(nb::module_& m) {
                 auto d = float_values(disp);
                 auto v = opt_float_values(vel);
                 auto a = opt_float_values(acc);
-                unwrap_d3(s.w.add_state(static_cast<float>(time), std::move(d), std::move(v), std::move(a)));
+                unwrap(s.w.add_state(static_cast<float>(time), std::move(d), std::move(v), std::move(a)));
             },
             nb::arg("time"), nb::arg("disp"), nb::arg("vel") = nb::none(), nb::arg("acc") = nb::none(),
             nb::sig("def add_state(self, time: float, disp: numpy.ndarray, vel: numpy.ndarray | None = None, "
@@ -627,7 +618,7 @@ void bind_d3plot_writer(nb::module_& m) {
             "to_bytes",
             [](PyD3plotWriter& s) {
                 SharedClaim claim(s);
-                return as_py_bytes(unwrap_d3(s.w.to_bytes()));
+                return as_py_bytes(unwrap(s.w.to_bytes()));
             },
             "The whole file as bytes.  Raises RuntimeError when ids or results disagree with the entities "
             "and states.")
@@ -635,7 +626,7 @@ void bind_d3plot_writer(nb::module_& m) {
             "write",
             [](PyD3plotWriter& s, const std::string& path) {
                 SharedClaim claim(s);
-                write_bytes_released(unwrap_d3(s.w.to_bytes()), path);
+                write_bytes_released(unwrap(s.w.to_bytes()), path);
             },
             nb::arg("path"), "Write the file to `path` (OSError when the system refuses).");
 }
@@ -672,7 +663,7 @@ void bind_d3plot_editor(nb::module_& m) {
                 ExclusiveClaim claim(s);
                 std::uint64_t st = state.get("state");
                 auto v = float_values(data);
-                unwrap_d3(s.e.set_block(to_block(b), st, v));
+                unwrap(s.e.set_block(to_block(b), st, v));
             },
             nb::arg("block"), nb::arg("state"), nb::arg("data"),
             nb::sig("def set_block(self, block: StateBlock, state: int, data: numpy.ndarray) -> None"),
@@ -684,7 +675,7 @@ void bind_d3plot_editor(nb::module_& m) {
                 ExclusiveClaim claim(s);
                 std::uint64_t st = state.get("state");
                 auto v = float_values(coords);
-                unwrap_d3(s.e.set_block(d3::StateBlock::Displacement, st, v));
+                unwrap(s.e.set_block(d3::StateBlock::Displacement, st, v));
             },
             nb::arg("state"), nb::arg("coords"),
             nb::sig("def set_node_coordinates(self, state: int, coords: numpy.ndarray) -> None"),
@@ -693,7 +684,7 @@ void bind_d3plot_editor(nb::module_& m) {
             "save",
             [](PyD3plotEditor& s) {
                 SharedClaim claim(s);
-                released<d3::Done>([&] { return s.e.save(); });
+                released<Unit>([&] { return s.e.save(); });
             },
             "Rewrite every loaded file in place.  Each file is written to a temporary name and renamed "
             "into place once all are written, so a failure leaves the old files.")
@@ -701,7 +692,7 @@ void bind_d3plot_editor(nb::module_& m) {
             "write",
             [](PyD3plotEditor& s, const std::string& path) {
                 SharedClaim claim(s);
-                released<d3::Done>([&] { return s.e.write(path); });
+                released<Unit>([&] { return s.e.write(path); });
             },
             nb::arg("path"), "Write the family as path, path01 ... path99, path100 ...");
 }
@@ -715,7 +706,7 @@ void bind_intfor_writer(nb::module_& m) {
             "__init__",
             [](PyIntforWriter* self, nb::handle coords, Index n_interfaces, std::optional<std::string> title) {
                 std::uint64_t nif = n_interfaces.get("n_interfaces");
-                auto w = unwrap_d3(d3::IntforWriter::create(float_values(coords), nif, title.value_or("")));
+                auto w = unwrap(d3::IntforWriter::create(float_values(coords), nif, title.value_or("")));
                 new (self) PyIntforWriter(std::move(w));
             },
             nb::arg("node_coords"), nb::arg("n_interfaces") = 1, nb::arg("title") = nb::none(),
@@ -770,7 +761,7 @@ void bind_intfor_writer(nb::module_& m) {
                 auto d = float_values(disp);
                 auto v = float_values(vel);
                 auto g = float_values(seg);
-                unwrap_d3(s.w.add_state(static_cast<float>(time), std::move(d), std::move(v), std::move(g)));
+                unwrap(s.w.add_state(static_cast<float>(time), std::move(d), std::move(v), std::move(g)));
             },
             nb::arg("time"), nb::arg("disp"), nb::arg("vel"), nb::arg("segment_values"),
             nb::sig("def add_state(self, time: float, disp: numpy.ndarray, vel: numpy.ndarray, "
@@ -781,7 +772,7 @@ void bind_intfor_writer(nb::module_& m) {
             "to_bytes",
             [](PyIntforWriter& s) {
                 SharedClaim claim(s);
-                return as_py_bytes(unwrap_d3(s.w.to_bytes()));
+                return as_py_bytes(unwrap(s.w.to_bytes()));
             },
             "The whole file as bytes.  Raises RuntimeError when node ids or a state's segment values "
             "disagree with the nodes and segments.")
@@ -789,7 +780,7 @@ void bind_intfor_writer(nb::module_& m) {
             "write",
             [](PyIntforWriter& s, const std::string& path) {
                 SharedClaim claim(s);
-                write_bytes_released(unwrap_d3(s.w.to_bytes()), path);
+                write_bytes_released(unwrap(s.w.to_bytes()), path);
             },
             nb::arg("path"), "Write the file to `path` (OSError when the system refuses).");
 }

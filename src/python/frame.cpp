@@ -1,6 +1,7 @@
 #include "python/frame.hpp"
 
 #include <array>
+#include <cmath>
 #include <memory>
 #include <new>
 #include <cstring>
@@ -31,52 +32,6 @@ std::uint64_t Index::get(const char* param) const {
     return v;
 }
 
-namespace {
-PyObject* g_panic = nullptr;
-
-// Set the Python error for a native error value.
-void set_python_error(const Error& e) {
-    switch (e.kind) {
-        case ErrorKind::Index: PyErr_SetString(PyExc_IndexError, e.message.c_str()); return;
-        case ErrorKind::Key: {
-            nb::str msg(e.message.c_str(), e.message.size());
-            PyErr_SetObject(PyExc_KeyError, msg.ptr());
-            return;
-        }
-        case ErrorKind::Value: PyErr_SetString(PyExc_ValueError, e.message.c_str()); return;
-        case ErrorKind::Type: PyErr_SetString(PyExc_TypeError, e.message.c_str()); return;
-        case ErrorKind::Overflow: PyErr_SetString(PyExc_OverflowError, e.message.c_str()); return;
-        case ErrorKind::OS: {
-            if (e.os_errno == 0) {
-                PyErr_SetString(PyExc_OSError, e.message.c_str());
-                return;
-            }
-            // The subclass Python picks for the error number (FileNotFoundError,
-            // PermissionError, ...), with the text as its message and `errno` set.
-            PyObject* probe = Py_BuildValue("(is)", e.os_errno, "");
-            PyObject* probe_exc = probe ? PyObject_Call(PyExc_OSError, probe, nullptr) : nullptr;
-            Py_XDECREF(probe);
-            PyObject* cls = probe_exc ? reinterpret_cast<PyObject*>(Py_TYPE(probe_exc)) : PyExc_OSError;
-            PyObject* exc = PyObject_CallFunction(cls, "s", e.message.c_str());
-            Py_XDECREF(probe_exc);
-            if (!exc) return;
-            PyObject* num = PyLong_FromLong(e.os_errno);
-            if (num) {
-                PyObject_SetAttrString(exc, "errno", num);
-                Py_DECREF(num);
-            }
-            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc)), exc);
-            Py_DECREF(exc);
-            return;
-        }
-        case ErrorKind::FileNotFound: PyErr_SetString(PyExc_FileNotFoundError, e.message.c_str()); return;
-        case ErrorKind::Runtime: PyErr_SetString(PyExc_RuntimeError, e.message.c_str()); return;
-    }
-    PyErr_SetString(PyExc_RuntimeError, e.message.c_str());
-}
-}  // namespace
-
-PyObject* panic_type() noexcept { return g_panic; }
 
 std::vector<EnumTable*>& enum_tables() {
     static auto* all = new std::vector<EnumTable*>();
@@ -99,44 +54,26 @@ void release_enum_members() {
 }
 }  // namespace
 
-[[noreturn]] void raise(const Error& e) { throw ErrorException(e); }
-
-void init_errors(nb::module_&) {
-    if (!g_panic) {
-        g_panic = PyErr_NewExceptionWithDoc(
-            "tarvex.PanicException",
-            "An unrecoverable internal failure of the native code (a broken invariant, or a file that "
-            "exists but cannot be opened or mapped during an include walk). Derived from BaseException, "
-            "so `except Exception` does not swallow it.",
-            PyExc_BaseException, nullptr);
-        if (!g_panic) throw nb::python_error();
-        // Reachable without being an attribute of _tarvex: the tarvex package
-        // re-exports it as tarvex.PanicException.
-        PyObject* holder = PyModule_New("_tarvex_runtime");
-        if (!holder) throw nb::python_error();
-        Py_INCREF(g_panic);
-        PyModule_AddObject(holder, "PanicException", g_panic);
-        PyObject* modules = PyImport_GetModuleDict();
-        PyDict_SetItemString(modules, "_tarvex_runtime", holder);
-        Py_DECREF(holder);
-    }
+void init_enums(nb::module_&) {
     nb::module_::import_("atexit").attr("register")(nb::cpp_function(&release_enum_members));
-    nb::register_exception_translator([](const std::exception_ptr& p, void*) {
-        try {
-            std::rethrow_exception(p);
-        } catch (const ErrorException& e) {
-            set_python_error(e.error());
-        } catch (const Panic& e) {
-            PyErr_SetString(g_panic, e.what());
-        }
-    });
 }
 
 namespace {
 
+// The text of a default value in a text signature: the repr of a literal
+// (None, bool, int, float, str), "..." for anything else, so the signature
+// always reads back.
+std::string default_text(nb::handle value) {
+    PyObject* v = value.ptr();
+    bool literal = value.is_none() || PyBool_Check(v) || PyLong_Check(v) || PyUnicode_Check(v) ||
+                   (PyFloat_Check(v) && std::isfinite(PyFloat_AsDouble(v)));  // nan and inf are names
+    return literal ? nb::cast<std::string>(nb::repr(value)) : "...";
+}
+
 // "def f(a: int, b: list[int] = [], *, c: str | None = None) -> X" -> "(a, b=[], *, c=None)";
-// empty when the text is not of that form.
-std::string text_signature(std::string_view sig) {
+// empty when the text is not of that form.  A default written as a numbered
+// placeholder ("\0") stands for that entry of `defaults`.
+std::string text_signature(std::string_view sig, nb::handle defaults) {
     if (sig.substr(0, 4) == "def ") sig.remove_prefix(4);
     std::size_t open = sig.find('(');
     if (open == std::string_view::npos) return {};
@@ -190,7 +127,15 @@ std::string text_signature(std::string_view sig) {
         out += text::trim_unicode(name);
         if (eq != std::string_view::npos) {
             out += '=';
-            out += text::trim_unicode(p.substr(eq + 1));
+            std::string_view value = text::trim_unicode(p.substr(eq + 1));
+            if (value.size() > 1 && value[0] == '\\' &&
+                value.find_first_not_of("0123456789", 1) == std::string_view::npos) {
+                std::size_t n = std::stoul(std::string(value.substr(1)));
+                bool known = defaults.is_valid() && !defaults.is_none() && n < nb::len(defaults);
+                out += known ? default_text(defaults[n]) : "...";
+            } else {
+                out += value;
+            }
         }
     }
     return out + ")";
@@ -249,7 +194,7 @@ PyMethodDef* presented_def(const std::string& name, nb::handle value, bool metho
     if (sigs.size() != 1) return nullptr;
     nb::tuple sig = nb::borrow<nb::tuple>(sigs[0]);
     if (sig[1].is_none() || g_presented >= kMaxPresented) return nullptr;
-    std::string params = text_signature(nb::cast<std::string>(sig[0]));
+    std::string params = text_signature(nb::cast<std::string>(sig[0]), sig.size() > 2 ? sig[2] : nb::handle());
     if (method) {
         if (params.rfind("(self", 0) != 0) return nullptr;
         params = "($self" + params.substr(5);
@@ -284,7 +229,8 @@ void present_methods(nb::handle cls) {
     for (auto [k, v] : d) items.emplace_back(nb::borrow(k), nb::borrow(v));
     for (auto& [key, value] : items) {
         std::string name = nb::cast<std::string>(key);
-        if (name.rfind("__", 0) == 0 || !is_nb_callable(value, "nb_method")) continue;
+        bool dunder = name.rfind("__", 0) == 0 && name != "__init__";  // constructors show their signature too
+        if (dunder || !is_nb_callable(value, "nb_method")) continue;
         PyMethodDef* def = presented_def(name, value, true);
         if (!def) continue;
         PyObject* descr = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls.ptr()), def);

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "util/error.hpp"
+#include "python/errors.hpp"
 
 namespace nb = nanobind;
 
@@ -55,28 +55,11 @@ private:
     const Claimable& obj_;
 };
 
-// ---- Errors --------------------------------------------------------------
-
-// Raise the Python exception for a native error value (the one mapping).
-[[noreturn]] void raise(const Error& e);
-
-template <class T>
-T unwrap(Result<T>&& r) {
-    if (!r.ok()) raise(r.error());
-    return std::move(r).value();
-}
-
-// Install the exception translators and create the panic exception type.
-void init_errors(nb::module_& m);
-
 // Functions and methods present their docstring as `__doc__` (the first line
 // is the description, the signature goes to `__text_signature__`): each is
 // replaced, at its place, by a thin builtin function or method descriptor
 // that forwards the call.  Run as the last step of module execution.
 void present_functions(nb::module_& m);
-
-// The panic exception class (a BaseException subclass).
-PyObject* panic_type() noexcept;
 
 // ---- Argument types ------------------------------------------------------
 
@@ -116,6 +99,9 @@ struct EnumTable {
 // Every enumeration table, so that the member references can be dropped
 // when the interpreter shuts down.
 std::vector<EnumTable*>& enum_tables();
+
+// Arrange for the members of every enumeration to be dropped at interpreter exit.
+void init_enums(nb::module_& m);
 
 template <class Tag>
 EnumTable& enum_table() {

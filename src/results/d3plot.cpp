@@ -74,17 +74,6 @@ bool fits(std::uint64_t offset, std::uint64_t count, std::uint64_t ws, std::uint
 }
 }  // namespace
 
-D3plotError D3plotError::io(int err) { return {Kind::Io, os_text(err)}; }
-
-std::string D3plotError::message() const {
-    switch (kind) {
-        case Kind::Io: return "io: " + text;
-        case Kind::NotD3plot: return "not a recognizable d3plot (could not determine word size)";
-        case Kind::Message: return text;
-    }
-    return text;
-}
-
 const char* state_block_name(StateBlock b) noexcept {
     switch (b) {
         case StateBlock::Displacement: return "Displacement";
@@ -362,7 +351,7 @@ D3Status read_floats_into(std::string_view file, std::uint64_t offset, std::uint
     } else if (count != 0) {
         std::memcpy(out, p, count * 8);
     }
-    return Done{};
+    return Unit{};
 }
 
 D3Result<std::vector<double>> read_floats_at(std::string_view file, std::uint64_t offset, std::uint64_t count,
@@ -490,7 +479,7 @@ D3Status D3plot::node_coordinates_all_into(double* out) const {
             (void)read_floats_into(file(s.file), s.offset + skip + from * ws, len, ws, out + k * per + from);
         }
     });
-    return Done{};
+    return Unit{};
 }
 
 D3Result<std::vector<double>> D3plot::displacement_magnitudes(std::uint64_t state) const {
@@ -630,7 +619,7 @@ D3Status D3plot::copy_block(const BlockSpec& make_block, const std::vector<std::
         pool::parallel_each(sel.size(), one);
     else
         for (std::size_t i = 0; i < sel.size(); ++i) one(i);
-    return Done{};
+    return Unit{};
 }
 
 }  // namespace tarvex::d3plot

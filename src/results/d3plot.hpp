@@ -14,42 +14,9 @@
 #include <vector>
 
 #include "file/source.hpp"
+#include "results/d3plot_error.hpp"
 
 namespace tarvex::d3plot {
-
-// ---- Errors ---------------------------------------------------------------
-
-// The one error type of the d3plot layer.
-struct D3plotError {
-    enum class Kind { Io, NotD3plot, Message } kind = Kind::Message;
-    std::string text;  // Io: the system's description; Message: the message
-
-    static D3plotError io(int err);
-    static D3plotError io_text(std::string t) { return {Kind::Io, std::move(t)}; }
-    static D3plotError not_d3plot() { return {Kind::NotD3plot, {}}; }
-    static D3plotError msg(std::string m) { return {Kind::Message, std::move(m)}; }
-
-    // The user-facing message of every kind.
-    std::string message() const;
-};
-
-// A value or a D3plotError.
-template <class T>
-class [[nodiscard]] D3Result {
-public:
-    D3Result(T v) : v_(std::in_place_index<0>, std::move(v)) {}
-    D3Result(D3plotError e) : v_(std::in_place_index<1>, std::move(e)) {}
-    bool ok() const noexcept { return v_.index() == 0; }
-    T& value() & { return std::get<0>(v_); }
-    T&& value() && { return std::get<0>(std::move(v_)); }
-    const D3plotError& error() const& { return std::get<1>(v_); }
-
-private:
-    std::variant<T, D3plotError> v_;
-};
-
-struct Done {};
-using D3Status = D3Result<Done>;
 
 // ---- Control block ----------------------------------------------------------
 

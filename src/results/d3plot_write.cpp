@@ -234,7 +234,7 @@ D3Status D3plotWriter::add_state(float time, std::vector<float> disp, std::optio
     }
     states_.push_back({time, std::move(disp), vel ? std::move(*vel) : std::vector<float>{},
                        acc ? std::move(*acc) : std::vector<float>{}});
-    return Done{};
+    return Unit{};
 }
 
 D3Result<std::string> D3plotWriter::to_bytes() const {
@@ -366,7 +366,7 @@ D3Status IntforWriter::add_state(float time, std::vector<float> disp, std::vecto
         return D3plotError::msg("segment_values length " + std::to_string(seg.size()) + " != n_segments*nv2d (" +
                                 std::to_string(expected) + ")");
     states_.push_back({time, std::move(disp), std::move(vel), std::move(seg)});
-    return Done{};
+    return Unit{};
 }
 
 D3Result<std::string> IntforWriter::to_bytes() const {
@@ -475,13 +475,13 @@ D3Status D3plotEditor::set_block(StateBlock b, std::uint64_t state, const std::v
                                  : s.offset + start * 4;
     if (at > f.size() || want > (f.size() - at) / 4) return D3plotError::msg("block extent past end of file");
     if (want) std::memcpy(f.data() + at, data.data(), want * 4);
-    return Done{};
+    return Unit{};
 }
 
 D3Status D3plotEditor::write_all(const std::vector<std::string>& names) const {
     std::vector<std::string_view> views(contents_.begin(), contents_.end());
     if (int err = write_files_atomic(names, views)) return D3plotError::io(err);
-    return Done{};
+    return Unit{};
 }
 
 D3Status D3plotEditor::save() const { return write_all(paths_); }

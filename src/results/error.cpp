@@ -15,12 +15,4 @@ std::string LsdaError::message() const {
     return text;
 }
 
-Error lsda_err(const LsdaError& e) {
-    switch (e.kind) {
-        case LsdaError::Kind::FileNotFound: return Error::not_found(e.message());
-        case LsdaError::Kind::SymbolNotFound: return Error::key(e.message());
-        default: return Error::runtime(e.message());
-    }
-}
-
 }  // namespace tarvex::results

@@ -1,10 +1,9 @@
-// The error of the binout layer (LSDA index, reader, editor) and its one
-// conversion into the module's error values.
+// The error of the binout layer (LSDA index, reader, editor).  The binding
+// layer turns it into the Python exception named beside each kind.
 #pragma once
 
 #include <string>
 #include <utility>
-#include <variant>
 
 #include "util/error.hpp"
 
@@ -34,38 +33,9 @@ struct LsdaError {
     std::string message() const;
 };
 
-// The module error value (exception kind and text) of an LsdaError.
-Error lsda_err(const LsdaError& e);
-
 // A value or an LsdaError.
 template <class T>
-class [[nodiscard]] LsdaResult {
-public:
-    LsdaResult(T v) : v_(std::in_place_index<0>, std::move(v)) {}
-    LsdaResult(LsdaError e) : v_(std::in_place_index<1>, std::move(e)) {}
-
-    bool ok() const noexcept { return v_.index() == 0; }
-    explicit operator bool() const noexcept { return ok(); }
-    T& value() & { return std::get<0>(v_); }
-    T&& value() && { return std::get<0>(std::move(v_)); }
-    const T& value() const& { return std::get<0>(v_); }
-    const LsdaError& error() const& { return std::get<1>(v_); }
-    LsdaError&& error() && { return std::get<1>(std::move(v_)); }
-    T* operator->() { return &value(); }
-    const T* operator->() const { return &value(); }
-    T& operator*() & { return value(); }
-    const T& operator*() const& { return value(); }
-    T&& operator*() && { return std::move(*this).value(); }
-
-    // As a module Result (the error converted by lsda_err).
-    Result<T> into_result() && {
-        if (ok()) return std::get<0>(std::move(v_));
-        return lsda_err(std::get<1>(v_));
-    }
-
-private:
-    std::variant<T, LsdaError> v_;
-};
+using LsdaResult = Result<T, LsdaError>;
 
 // Deepest directory nesting the binout layer accepts (files and editor
 // paths).  Real binouts are a handful of levels deep; the limit keeps the

@@ -11,13 +11,11 @@
 #include <variant>
 #include <vector>
 
-#include "keywords/entity.hpp"
 #include "parser/parsed_file.hpp"
+#include "schema/field_vocabulary.hpp"
 #include "util/error.hpp"
 
 namespace tarvex {
-
-enum class FieldType : std::uint8_t { Int = 0, Float = 1, Str = 2 };
 
 struct FieldSpec {
     std::string name;

@@ -1,15 +1,18 @@
-// Error values of the native core and a minimal result type.
+// Error values of the native core and the one result type.
 //
-// Native operations return `Result<T>`: a value or an `Error`.  The binding layer
-// turns an `Error` into the matching Python exception in exactly one place.  A
-// broken invariant, or a failure the caller treats as unrecoverable, is thrown as
-// `Panic` instead and surfaces as the module's panic exception.
+// Native operations return `Result<T, E>`: a value or an error value `E`.  The
+// keyword side uses the module's `Error` (the default); the result-file layers
+// use their own error (`LsdaError`, `D3plotError`) as `E`.  The binding layer
+// turns every error value into the matching Python exception in exactly one
+// place.  A broken invariant is thrown as `Panic` instead and surfaces as the
+// module's panic exception.
 #pragma once
 
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -73,32 +76,43 @@ private:
     Error err_;
 };
 
-template <class T>
+// A value of type T or an error value of type E.
+template <class T, class E = Error>
 class [[nodiscard]] Result {
 public:
+    using value_type = T;
+    using error_type = E;
+
     Result(T v) : v_(std::in_place_index<0>, std::move(v)) {}
-    Result(Error e) : v_(std::in_place_index<1>, std::move(e)) {}
+    Result(E e) : v_(std::in_place_index<1>, std::move(e)) {}
 
     bool ok() const noexcept { return v_.index() == 0; }
     explicit operator bool() const noexcept { return ok(); }
     T& value() & { return std::get<0>(v_); }
     T&& value() && { return std::get<0>(std::move(v_)); }
     const T& value() const& { return std::get<0>(v_); }
-    const Error& error() const& { return std::get<1>(v_); }
-    Error&& error() && { return std::get<1>(std::move(v_)); }
+    const E& error() const& { return std::get<1>(v_); }
+    E&& error() && { return std::get<1>(std::move(v_)); }
     T* operator->() { return &value(); }
+    const T* operator->() const { return &value(); }
     T& operator*() & { return value(); }
+    const T& operator*() const& { return value(); }
+    T&& operator*() && { return std::move(*this).value(); }
 
-    // The value, or the error thrown as ErrorException.
-    T take() && {
+    // The value, or the error thrown as ErrorException (module errors only:
+    // a subsystem error is converted by the binding layer, not here).
+    T take() &&
+        requires std::is_same_v<E, Error>
+    {
         if (!ok()) throw ErrorException(std::get<1>(std::move(v_)));
         return std::get<0>(std::move(v_));
     }
 
 private:
-    std::variant<T, Error> v_;
+    std::variant<T, E> v_;
 };
 
+// The value of an operation that returns nothing.
 struct Unit {};
 using Status = Result<Unit>;
 inline Status ok_status() { return Unit{}; }

@@ -1,10 +1,17 @@
-// Kinds of labelled entities and the reference designation of a layout field.
+// The field vocabulary shared by layouts and the keyword library: a field's
+// value type, the kinds of labelled entities, and a field's reference
+// designation (what its value points at).  A leaf header: the schema layer and
+// the keyword library both build on it, and it includes nothing of either.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace tarvex {
+
+// A field's value type: 0 integer, 1 float, 2 string.
+enum class FieldType : std::uint8_t { Int = 0, Float = 1, Str = 2 };
+
 
 enum class EntityKind : std::uint8_t {
     Node = 0,

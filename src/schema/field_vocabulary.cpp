@@ -1,4 +1,4 @@
-#include "keywords/entity.hpp"
+#include "schema/field_vocabulary.hpp"
 
 namespace tarvex {
 

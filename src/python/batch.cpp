@@ -1,0 +1,85 @@
+// Python face of the batch workspace.
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
+
+#include <string>
+
+#include "batch/workspace.hpp"
+#include "python/bindings.hpp"
+#include "python/deck.hpp"
+
+namespace tarvex::py {
+
+namespace {
+
+struct PyWorkspace : Claimable {
+    batch::Workspace ws;
+};
+
+}  // namespace
+
+void bind_workspace(nb::module_& m) {
+    nb::class_<PyWorkspace>(
+        m, "Workspace",
+        "A cache for parsing and validating many decks that share include files: each distinct file is read, "
+        "split and scanned for definitions once, however many decks include it. Files are read once per "
+        "workspace: a file changed on disk after it was cached is not read again (make a new Workspace to see "
+        "new bytes). Decks from a workspace are ordinary Deck objects.",
+        nb::is_final())
+        .def(nb::init<>(), "An empty workspace.")
+        .def(
+            "parse_deck",
+            [](PyWorkspace& self, const std::string& path) {
+                SharedClaim c(self);
+                Result<std::unique_ptr<Deck>> r = Error::runtime("");
+                {
+                    nb::gil_scoped_release unlocked;
+                    r = self.ws.parse_deck(path);
+                }
+                return deck_to_py(unwrap(std::move(r)));
+            },
+            nb::arg("path"), nb::sig("def parse_deck(self, path: str) -> Deck"),
+            "Parse one deck through the workspace's file cache (the interpreter lock is released). Raises "
+            "RuntimeError when the root path cannot be resolved or read.")
+        .def(
+            "parse_decks",
+            [](PyWorkspace& self, const std::vector<std::string>& paths) {
+                SharedClaim c(self);
+                std::vector<Result<std::unique_ptr<Deck>>> results;
+                {
+                    nb::gil_scoped_release unlocked;
+                    results.reserve(paths.size());
+                    for (const auto& p : paths) results.push_back(self.ws.parse_deck(p));
+                }
+                for (std::size_t i = 0; i < results.size(); ++i)
+                    if (!results[i].ok()) raise(Error::runtime(paths[i] + ": " + results[i].error().message));
+                nb::list out;
+                for (auto& r : results) out.append(deck_to_py(std::move(r).value()));
+                return out;
+            },
+            nb::arg("paths"), nb::sig("def parse_decks(self, paths: typing.Sequence[str]) -> list[Deck]"),
+            "Parse every path in order through the cache (the interpreter lock is released). If any fails, "
+            "raises RuntimeError '{path}: {error}' for the first failing path, after every path went through "
+            "the cache.")
+        .def(
+            "stats",
+            [](const PyWorkspace& self) {
+                SharedClaim c(self);
+                nb::dict d;
+                d["files_parsed"] = self.ws.files_parsed();
+                d["files_reused"] = self.ws.files_reused();
+                d["def_indices_built"] = self.ws.shared_index()->def_indices_built();
+                d["ref_indices_built"] = self.ws.shared_index()->ref_indices_built();
+                return d;
+            },
+            nb::sig("def stats(self) -> dict[str, int]"),
+            "The counters: files_parsed (read from disk), files_reused (served from the cache), "
+            "def_indices_built and ref_indices_built (per-file definition and connectivity indices built).")
+        .def("__repr__", [](const PyWorkspace& self) {
+            SharedClaim c(self);
+            return "Workspace(" + std::to_string(self.ws.files_parsed()) + " files read, " +
+                   std::to_string(self.ws.files_reused()) + " reuses)";
+        });
+}
+
+}  // namespace tarvex::py
