@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "deck/deck.hpp"
-#include "keywords/entity.hpp"
+#include "schema/field_vocabulary.hpp"
 #include "validate/check.hpp"
 #include "validate/expr.hpp"
 #include "validate/report.hpp"
