@@ -394,3 +394,36 @@ def test_validate_signature_and_docstring():
         import inspect
 
         assert str(inspect.signature(tarvex.Deck.validate)) == "(self, /, rules)"
+
+
+VALIDATION_SCRIPT = '''
+import tarvex
+from tarvex import Cmp, Predicate, Rule, Severity
+
+deck = tarvex.parse_deck("main.k")
+thin = Predicate.all_([Predicate.field("T1", Cmp.Lt, 0.5), Predicate.not_(Predicate.field("NIP", Cmp.Eq, 1))])
+rules = [
+    Rule.references_resolve(),
+    Rule.duplicate_ids().only_in(["body"]).with_severity(Severity.Warning),
+    Rule.field_required("SECTION_SHELL", Predicate.any_([thin]), when=None),
+    Rule.field_forbidden_values("SECTION_SHELL", "ELFORM", [1, 2.0, "x"]),
+]
+report: tarvex.Report = deck.validate(rules)
+errors: int = report.count(Severity.Error)
+clean: bool = report.is_clean()
+for f in report.findings:
+    where: str = f.location()
+    line: int = f.line
+    severity: Severity = f.severity
+'''
+
+
+@needs_validate
+def test_validation_script_type_checks(tmp_path):
+    pytest.importorskip("mypy")
+    from test_module import SANITIZED, run_mypy
+
+    if SANITIZED:
+        pytest.skip("the sanitizer build carries no stubs")
+    code, report = run_mypy(tmp_path, VALIDATION_SCRIPT)
+    assert code == 0, report

@@ -126,7 +126,7 @@ std::vector<model::Value> values_arg(nb::handle h) {
 
 nb::object severity_to_py(validate::Severity s) { return enum_member<SeverityTag>(static_cast<std::int64_t>(s)); }
 
-const char* kRuleSig = "@staticmethod\ndef {}() -> Rule";
+const char* kRuleSig = "def {}() -> Rule";
 
 }  // namespace
 
@@ -202,7 +202,7 @@ void bind_rule(nb::module_& m) {
         .def_static(
             "keyword_forbidden",
             [](nb::handle keyword) { return unwrap(Rule::keyword_forbidden(str_arg(keyword, "keyword"))); },
-            nb::arg("keyword").none(), nb::sig("@staticmethod\ndef keyword_forbidden(keyword: str) -> Rule"),
+            nb::arg("keyword").none(), nb::sig("def keyword_forbidden(keyword: str) -> Rule"),
             "The keyword must not appear (matched by canonical base: PART also flags PART_TITLE).\n\n"
             "Surrounding whitespace is trimmed; an empty keyword raises ValueError.")
         .def_static(
@@ -214,7 +214,7 @@ void bind_rule(nb::module_& m) {
                 return unwrap(Rule::field_required(k, std::move(req), std::move(w)));
             },
             nb::arg("keyword").none(), nb::arg("require").none(), nb::arg("when") = nb::none(),
-            nb::sig("@staticmethod\ndef field_required(keyword: str, require: Predicate, when: Predicate | None "
+            nb::sig("def field_required(keyword: str, require: Predicate, when: Predicate | None "
                     "= None) -> Rule"),
             "Every occurrence of the keyword on which `when` holds (every occurrence without `when`) must "
             "satisfy `require`.\n\nRaises ValueError when the keyword is empty after trimming.")
@@ -227,7 +227,7 @@ void bind_rule(nb::module_& m) {
                 return unwrap(Rule::field_forbidden_values(k, std::move(f), std::move(vs)));
             },
             nb::arg("keyword").none(), nb::arg("field").none(), nb::arg("values").none(),
-            nb::sig("@staticmethod\ndef field_forbidden_values(keyword: str, field: str, values: "
+            nb::sig("def field_forbidden_values(keyword: str, field: str, values: "
                     "collections.abc.Sequence[int | float | str]) -> Rule"),
             "The named field of the keyword must hold none of the values (numbers compared as doubles, "
             "strings by bytes); at most one finding per occurrence.\n\nRaises ValueError for a value that is "
@@ -260,7 +260,7 @@ void bind_predicate(nb::module_& m) {
                 return PyPredicate{validate::Expr::make_field(std::move(f), c, py_to_value(value))};
             },
             nb::arg("field").none(), nb::arg("cmp").none(), nb::arg("value").none(),
-            nb::sig("@staticmethod\ndef field(field: str, cmp: Cmp, value: int | float | str) -> Predicate"),
+            nb::sig("def field(field: str, cmp: Cmp, value: int | float | str) -> Predicate"),
             "Compare the named field (ASCII case ignored) with `value`.\n\n"
             "Numbers compare as doubles; a str equals only the same str and is never ordered; a field the "
             "occurrence lacks makes the predicate false.  Raises ValueError for a value that is not int, "
@@ -268,16 +268,16 @@ void bind_predicate(nb::module_& m) {
         .def_static(
             "all_", [](nb::handle preds) { return PyPredicate{validate::Expr::make_all(predicates_arg(preds))}; },
             nb::arg("preds").none(),
-            nb::sig("@staticmethod\ndef all_(preds: collections.abc.Sequence[Predicate]) -> Predicate"),
+            nb::sig("def all_(preds: collections.abc.Sequence[Predicate]) -> Predicate"),
             "True when every predicate holds (in order, stopping at the first false); all_([]) is true.")
         .def_static(
             "any_", [](nb::handle preds) { return PyPredicate{validate::Expr::make_any(predicates_arg(preds))}; },
             nb::arg("preds").none(),
-            nb::sig("@staticmethod\ndef any_(preds: collections.abc.Sequence[Predicate]) -> Predicate"),
+            nb::sig("def any_(preds: collections.abc.Sequence[Predicate]) -> Predicate"),
             "True when some predicate holds (in order, stopping at the first true); any_([]) is false.")
         .def_static(
             "not_", [](nb::handle pred) { return PyPredicate{validate::Expr::make_not(predicate_arg(pred, "pred"))}; },
-            nb::arg("pred").none(), nb::sig("@staticmethod\ndef not_(pred: Predicate) -> Predicate"),
+            nb::arg("pred").none(), nb::sig("def not_(pred: Predicate) -> Predicate"),
             "True when `pred` is false.");
 }
 
