@@ -362,40 +362,6 @@ def test_blank_field_reads_as_an_empty_string(deck, value, cmp, holds):
     assert (found == []) is holds
 
 
-class WithFloat:
-    def __float__(self):
-        return 2.5
-
-
-class WithIndex:
-    def __index__(self):
-        return 7
-
-    def __float__(self):
-        return 7.5
-
-
-class Text(str):
-    pass
-
-
-@pytest.mark.parametrize(
-    "value, text",
-    [
-        (True, "1"), (-(2**63), "-9223372036854775808"), (2**70, "1180591620717411300000"), (5.0, "5"),
-        (1e21, "1000000000000000000000"), (1e-7, "0.0000001"), (-0.0, "-0"), (float("nan"), "NaN"),
-        (float("-inf"), "-inf"), (WithFloat(), "2.5"), (WithIndex(), "7"), (Text("x y"), "x y"), ("", ""),
-    ],
-    ids=lambda v: None if isinstance(v, str) else repr(v),
-)
-def test_rule_values_are_described_as_converted(deck, value, text):
-    # An int first (anything with __index__ that fits 64 bits), else a double, else a str.
-    d = deck(keyword(section_shell(1, nip=5)))
-    never = Predicate.field("NOPE", Cmp.Eq, 1)
-    (f,) = run(d, Rule.field_required("SECTION_SHELL", Predicate.all_([Predicate.field("NIP", Cmp.Lt, value), never])))
-    assert f.message == f"requires all(NIP < {text}, NOPE == 1)"
-
-
 def test_got_part_shows_the_value_as_read(deck):
     d = deck(keyword(section_shell(1, nip=" 5.000"), "*SECTION_SHELL\n" + row(2, 2, 1.0, "") + "\n"))
     found = run(d, Rule.field_required("SECTION_SHELL", Predicate.field("NIP", Cmp.Gt, 5)))

@@ -154,6 +154,9 @@ class WithIndex:
     def __index__(self):
         return 7
 
+    def __float__(self):
+        return 7.5
+
 
 class Text(str):
     pass
@@ -351,6 +354,25 @@ def test_with_severity_overrides_the_check(deck, override, severity):
     assert f.severity is severity
     # The receiver is unchanged.
     assert d.validate([rule]).findings[0].severity is Severity.Warning
+
+
+@needs_validate
+@pytest.mark.parametrize(
+    "value, text",
+    [
+        (True, "1"), (-(2**63), "-9223372036854775808"), (2**70, "1180591620717411300000"), (5.0, "5"),
+        (1e21, "1000000000000000000000"), (1e-7, "0.0000001"), (-0.0, "-0"), (float("nan"), "NaN"),
+        (float("-inf"), "-inf"), (WithFloat(), "2.5"), (WithIndex(), "7"), (Text("x y"), "x y"), ("", ""),
+    ],
+    ids=lambda v: None if isinstance(v, str) else repr(v),
+)
+def test_rule_values_are_described_as_converted(deck, value, text):
+    # An int first (anything with __index__ that fits 64 bits), else a double, else a str.
+    d = deck("*KEYWORD\n*SECTION_SHELL\n" + row(1, 2, 1.0, 5) + "\n")
+    never = Predicate.field("NOPE", Cmp.Eq, 1)
+    rule = Rule.field_required("SECTION_SHELL", Predicate.all_([Predicate.field("NIP", Cmp.Lt, value), never]))
+    (f,) = d.validate([rule]).findings
+    assert f.message == f"requires all(NIP < {text}, NOPE == 1)"
 
 
 # ---- running rules ------------------------------------------------------------------------
