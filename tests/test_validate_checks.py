@@ -477,3 +477,21 @@ def test_real_deck_with_two_line_solid_elements_resolves_connectivity():
     d = tarvex.parse_deck(str(shared_data("keyword", "test_node_sets.k")))
     errors = [f for f in d.validate([Rule.references_resolve_with_connectivity()]).findings]
     assert [f.keyword for f in errors] == ["SET_SEGMENT"] * 4
+
+
+# ---- caller layouts -------------------------------------------------------------------------
+
+
+def test_field_rules_read_through_a_registered_layout_first(deck):
+    d = deck(keyword("*MY_BRACKET\n$#       a         b\n" + row(3, "steel") + "\n",
+                     "*SECTION_SHELL\n" + row(1, 2, 1.0, 5) + "\n"))
+    rules = [Rule.field_forbidden_values("MY_BRACKET", "B", ["steel"]),
+             Rule.field_required("SECTION_SHELL", Predicate.field("ELFORM", Cmp.Eq, 16))]
+    assert [f.message for f in d.validate(rules).findings] == ["requires ELFORM == 16, got 2"]
+    d.register_schema("MY_BRACKET", [[("a", "int", 10, 1), ("b", "str", 10, 1)]])
+    # The caller layout replaces the library's: its second field is the element formulation here.
+    d.register_schema("SECTION_SHELL", [[("secid", "int", 10, 1), ("elform", "int", 10, 1)]])
+    assert [f.message for f in d.validate(rules).findings] == ["B = steel is forbidden", "requires ELFORM == 16, got 2"]
+    # A layout without the field: the comparison is false and there is no value to quote.
+    d.register_schema("SECTION_SHELL", [[("secid", "int", 10, 1), ("nip", "int", 10, 1)]])
+    assert [f.message for f in d.validate(rules).findings] == ["B = steel is forbidden", "requires ELFORM == 16"]
