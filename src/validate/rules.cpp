@@ -46,8 +46,13 @@ template <class Fn>
 void for_each_occurrence(const Deck& deck, std::string_view base, Fn&& fn) {
     for (std::size_t fi = 0; fi < deck.files.size(); ++fi) {
         const ParsedFile& f = deck.files[fi];
-        for (std::size_t bi = 0; bi < f.blocks.size(); ++bi)
+        for (std::size_t bi = 0; bi < f.blocks.size(); ++bi) {
+            // A canonical base is a prefix of the upper-cased name: most blocks
+            // are turned away here without building their base.
+            std::string_view raw = keyword_name_bytes(f.keyword_line(f.blocks[bi]));
+            if (raw.size() < base.size() || !text::iequals(raw.substr(0, base.size()), base)) continue;
             if (block_base(f, bi) == base) fn(fi, bi);
+        }
     }
 }
 
