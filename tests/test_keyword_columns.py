@@ -106,6 +106,18 @@ def test_multi_card_records(write, repeat, rows):
     assert list(zip(t["a"].tolist(), t["b"].tolist())) == rows
 
 
+@pytest.mark.parametrize("body, rows", [
+    # A blank line before the block's last card line is a card of defaults.
+    (b"\n$ c\n2\n", [(0, 2)]),
+    (b"1\n  \r\n3\n\n5\n6\n", [(1, 0), (3, 0), (5, 6)]),
+    # Blank lines after the last card line are not cards.
+    (b"1\n2\n\n\n", [(1, 2)]),
+])
+def test_blank_lines_are_cards_in_multi_card_records(write, body, rows):
+    t = kf(write, b"*X\n" + body + b"*END\n").parse_schema("X", [[("a", "int", 8, 1)], [("b", "int", 8, 1)]], True)
+    assert list(zip(t["a"].tolist(), t["b"].tolist())) == rows
+
+
 def test_single_card_without_repeat_reads_one_record_per_block(write):
     k = kf(write, b"*X\n1\n2\n*X\n3\n*X\n")
     assert k.parse_schema("X", [[("a", "int", 8, 1)]])["a"].tolist() == [1, 3]

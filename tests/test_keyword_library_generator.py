@@ -54,9 +54,9 @@ def test_designation_figures_per_target():
     names = [n for n in (ROOT / "tools" / "keyword_names.txt").read_text(encoding="utf-8").split("\n") if n]
     entries, separate, _ = gen.build(db, names)
     per = {}
-    for kw, cards in entries.items():
+    for kw, (cards, _meta, _extra) in entries.items():
         for card in cards:
-            for name, _ty, _width, ref in card:
+            for name, _ty, _width, ref, _source_name in card:
                 if ref is not None:
                     p = per.setdefault(ref, [0, set(), set()])
                     p[0] += 1
@@ -71,7 +71,36 @@ def test_designation_figures_per_target():
                 off.add((target, measure))
     assert off == KNOWN_OFF
     # The separate entries and the _TITLE entries.
-    assert separate["PART"][1][1] == ["secid", 0, 10, "Section"]
+    assert separate["PART"][0][1][1][:4] == ["secid", 0, 10, "Section"]
     for kw in names:
         if kw.endswith("_TITLE"):
             assert entries[kw] == entries[kw[:-6]], kw
+
+
+def test_card_programs_of_the_tables():
+    if not DB.exists():
+        pytest.skip("keyword layout database not available")
+    import json
+
+    gen = load_generator()
+    db = json.loads(DB.read_text(encoding="utf-8"))
+    progs = gen.Programs()
+    cards = [[["ELFORM", 0, 10, None, "ELFORM"], ["NIP", 0, 10, None, "NIP"]]]
+    ops = gen.OPS
+    # Postfix words: field positions follow the Field word, constants of "in" follow the In word.
+    at = progs.add({"op": "in", "args": [{"field": "ELFORM"}, {"const": [101, 102]}]}, cards)
+    assert progs.words[at:] == [ops["field"] | 1 << 8, 0 << 8 | 0, ops["in"] | 2 << 8, ops["num"] | 0 << 8,
+                                ops["num"] | 1 << 8, ops["end"]]
+    assert progs.nums == [101.0, 102.0]
+    # Equal programs are stored once; a missing field reads as null.
+    assert progs.add({"op": "in", "args": [{"field": "ELFORM"}, {"const": [101, 102]}]}, cards) == at
+    at2 = progs.add({"op": "==", "args": [{"field": "NOPE"}, {"const": "&"}]}, cards)
+    assert progs.words[at2:] == [ops["null"], ops["str"] | 0 << 8, ops["=="] | 2 << 8, ops["end"]]
+    assert progs.add(None, cards) == gen.NO_PROGRAM
+    names = [n for n in (ROOT / "tools" / "keyword_names.txt").read_text(encoding="utf-8").split("\n") if n]
+    entries, _separate, _ = gen.build(db, names)
+    # The curve's points are an open-ended table under its header card.
+    _cards, meta, _extra = entries["DEFINE_CURVE"]
+    assert [m["kind"] for m in meta] == ["card", "table"] and meta[1]["length"] is None
+    # The rigid wall's ID card is read before the others for _ID blocks.
+    assert [f[0] for f in entries["RIGIDWALL_PLANAR"][2]["id"]] == ["ID", "TITLE"]

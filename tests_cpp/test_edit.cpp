@@ -90,3 +90,17 @@ TEST(SetFieldTest, AbsurdWidthsAreNotApplied) {
     EXPECT_EQ(set_field(f, 0, 0, 1, {8, std::size_t{1} << 50}, "1"), SetFieldOutcome::NotApplied);
     EXPECT_EQ(to_bytes(f), src);
 }
+
+TEST(SetDataLineFieldTest, CountsBlankCardsAsTheRecordWalkerDoes) {
+    // Data line 0 is the empty heading line, data line 1 the part's card.
+    ParsedFile f = parse("*PART\n$# title\n\n$#     pid     secid\n         1\n\n*END\n");
+    EXPECT_EQ(set_data_line_field(f, 0, 1, 1, {10, 10}, "5"), SetFieldOutcome::InPlace);
+    EXPECT_EQ(to_bytes(f), "*PART\n$# title\n\n$#     pid     secid\n         1         5\n\n*END\n");
+    EXPECT_EQ(set_data_line_field(f, 0, 0, 0, {10}, "top"), SetFieldOutcome::InPlace);
+    EXPECT_EQ(to_bytes(f), "*PART\n$# title\n       top\n$#     pid     secid\n         1         5\n\n*END\n");
+    // The blank line after the last card line is no data line.
+    EXPECT_EQ(set_data_line_field(f, 0, 2, 0, {10}, "x"), SetFieldOutcome::NotApplied);
+    // set_field counts card lines only: card 0 is now the heading, card 1 the part's card.
+    EXPECT_EQ(set_field(f, 0, 1, 0, {10}, "2"), SetFieldOutcome::InPlace);
+    EXPECT_EQ(to_bytes(f), "*PART\n$# title\n       top\n$#     pid     secid\n         2         5\n\n*END\n");
+}

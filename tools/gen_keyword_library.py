@@ -121,6 +121,14 @@ SEPARATE = {
                        F("Q2", "float"), F("QB/VDC", "float"), F("QW", "float"))],
 }
 
+# Other forms of an entry, kept outside the sorted table and chosen per block
+# by the reader: *ELEMENT_SOLID in its two-line form (the id and part on the
+# first line, the nodes on the next).
+VARIANTS = {
+    "ELEMENT_SOLID": [card(F("EID", "int", 8), F("PID", "int", 8, "Part")),
+                      card(*[F(f"N{i}", "int", 8, "Node") for i in range(1, 9)])],
+}
+
 # Entries whose layout is fixed exactly here, where the database differs
 # (card order, types, a card the database adds for an option, field names).
 OVERRIDES = {
@@ -152,6 +160,44 @@ OVERRIDES = {
              F("-", "str")),
         card(*[F(f"NID{i}", "int", 10, "Node") for i in range(1, 9)]),
     ],
+}
+
+# How the cards of the OVERRIDES entries are read (kind, condition, count),
+# in the entries' card order; entries not listed hold plain cards only.
+IN_101_105 = {"op": "in", "args": [{"field": "ELFORM"}, {"const": [101, 102, 103, 104, 105]}]}
+OVERRIDE_META = {
+    "SECTION_SHELL": [
+        {"kind": "card", "active": None, "length": None},
+        {"kind": "card", "active": None, "length": None},
+        {"kind": "card", "active": IN_101_105, "length": None},
+        {"kind": "table", "active": IN_101_105, "length": {"field": "NIPP"}},
+        {"kind": "series", "active": {"op": "==", "args": [{"field": "ICOMP"}, {"const": 1}]},
+         "length": {"op": "if", "args": [{"op": "==", "args": [{"field": "NIP"}, {"const": 0}]}, {"const": 2},
+                                         {"field": "NIP"}]}},
+        {"kind": "series", "active": IN_101_105, "length": {"field": "LMC"}},
+    ],
+    "DEFINE_TABLE": [{"kind": "card", "active": None, "length": None},
+                     {"kind": "table", "active": None, "length": None}],
+    "AIRBAG_REFERENCE_GEOMETRY_BIRTH_ID": [{"kind": "card", "active": None, "length": None},
+                                           {"kind": "card", "active": None, "length": None},
+                                           {"kind": "table", "active": None, "length": None}],
+    "SET_NODE_LIST": [{"kind": "card", "active": None, "length": None},
+                      {"kind": "series", "active": None, "length": None}],
+}
+# Entries whose cards a deck writes in another order than the layout lists
+# them: the angle series of SECTION_SHELL follows its second card.
+WALK_ORDER = {"SECTION_SHELL": [0, 1, 4, 2, 3, 5]}
+
+# Runs of cards that repeat within one record, which the database does not
+# mark: (first card, number of cards, count), positions in the order decks
+# write the cards.  Shell stresses and strains repeat per layer (NPLANE *
+# NTHICK times, twice when that is 0); MAT_295 repeats its fibre family NF times.
+_LAYERS = {"op": "*", "args": [{"field": "NPLANE"}, {"field": "NTHICK"}]}
+_PER_LAYER = {"op": "if", "args": [{"op": "==", "args": [_LAYERS, {"const": 0}]}, {"const": 2}, _LAYERS]}
+CARD_GROUPS = {
+    "INITIAL_STRESS_SHELL": (1, 5, _PER_LAYER),
+    "INITIAL_STRAIN_SHELL": (1, 3, _PER_LAYER),
+    "MAT_295": (7, 3, {"field": "NF"}),
 }
 
 # Keyword names the database lacks: each is filled from the closest entry of
@@ -316,11 +362,20 @@ def series_fields(kw: str, s: dict):
     return out
 
 
-def from_database(kw: str, entry: dict):
+def card_meta(c: dict) -> dict:
+    """The reading data of a database card: its kind, condition and count."""
+    kind = {"text": "card"}.get(c["kind"], c["kind"])
+    return {"kind": kind, "active": c.get("active"), "length": c.get("length")}
+
+
+def from_database(kw: str, entry: dict, meta: list | None = None):
+    """The entry's cards without option cards; `meta` receives their reading data."""
     cards = []
     for c in entry["cards"]:
         if c["option"] is not None:
             continue  # option cards (title line, ID/MPP/A..G cards of contacts)
+        if meta is not None:
+            meta.append(card_meta(c))
         if c["kind"] == "series":
             cards.append(series_fields(kw, c["series"]))
             continue
@@ -329,6 +384,36 @@ def from_database(kw: str, entry: dict):
         # part of it; blanks inside a name ("SPECIES NAME") are kept.
         cards.append([[f["name"].strip(), TYPES[f["type"]], f["width"], LINKS[f["link"]]] for f in fields])
     return cards
+
+
+OPTIONAL_TAIL = ("A", "B", "C", "D", "E", "F", "G")
+
+
+def tail_cards(entry: dict | None):
+    """The cards of options A … G, which follow the other cards while the block has lines left."""
+    out = []
+    for c in (entry or {}).get("cards", []):
+        if c["option"] in OPTIONAL_TAIL and c["kind"] == "card":
+            out.append([[f["name"].strip(), TYPES[f["type"]], f["width"], None] for f in c["fields"] or []])
+    return out
+
+
+def mpp_cards(entry: dict | None):
+    """The cards of the MPP option, with their conditions: (fields, meta)."""
+    out = []
+    for c in (entry or {}).get("cards", []):
+        if c["option"] == "MPP" and c["kind"] == "card":
+            out.append(([[f["name"].strip(), TYPES[f["type"]], f["width"], None] for f in c["fields"] or []],
+                        card_meta(c)))
+    return out
+
+
+def id_card(entry: dict | None):
+    """The entry's ID option card (read before the other cards of an _ID block), or None."""
+    for c in (entry or {}).get("cards", []):
+        if c["option"] == "ID" and c["kind"] == "card" and c["fields"]:
+            return [[f["name"].strip(), TYPES[f["type"]], f["width"], None] for f in c["fields"]]
+    return None
 
 
 def rename(kw: str, cards):
@@ -380,38 +465,147 @@ def designate(kw: str, cards):
         cards[rule[2]][0][3] = None
 
 
+PLAIN = {"kind": "card", "active": None, "length": None}
+
+
 def build(db: dict, names: list[str]):
+    """Entries as {name: (cards, meta, extra)}; extra holds the ID card and the walk order."""
     entries = {}
     fills = []
     for kw in names:
         if kw.endswith("_TITLE") and kw[:-6] in entries:
             # A _TITLE entry is its base keyword's layout: the title line is
             # not a card of the layout (the database adds an id card to some).
-            entries[kw] = [[list(f) for f in c] for c in entries[kw[:-6]]]
+            cards, meta, extra = entries[kw[:-6]]
+            entries[kw] = ([[list(f) for f in c] for c in cards], [dict(m) for m in meta], dict(extra))
             continue
+        meta = []
+        walk = WALK_ORDER.get(kw)
         if kw in OVERRIDES:
             cards = [[list(f) for f in c] for c in OVERRIDES[kw]]
+            meta = [dict(m) for m in OVERRIDE_META.get(kw, [PLAIN] * len(cards))]
         elif kw in db:
-            cards = from_database(kw, db[kw])
+            cards = from_database(kw, db[kw], meta)
         else:
             src, reason = FILLS[kw]
             fills.append((kw, src, reason))
             if isinstance(src, list):
                 cards = [[list(f) for f in c] for c in src]
+                meta = [dict(PLAIN) for _ in cards]
             elif isinstance(src, tuple):
-                cards = from_database(src[0], db[src[0]])[src[1]:src[2]]
+                cards = from_database(src[0], db[src[0]], meta)[src[1]:src[2]]
+                meta = meta[src[1]:src[2]]
             else:
-                cards = from_database(src, db[src])
+                cards = from_database(src, db[src], meta)
+                walk = WALK_ORDER.get(src, walk)
+        for c in cards:
+            for f in c:
+                f.append(f[0])  # the database name, which conditions and counts refer to
         rename(kw, cards)
         uniquify(cards)
         designate(kw, cards)
-        entries[kw] = cards
+        base = canonical_base(kw)
+        idc = id_card(db.get(kw)) or (id_card(db.get(base)) if kw.endswith("_ID") else None)
+        if idc is not None and cards and cards[0] and cards[0][0][0] == idc[0][0]:
+            idc = None  # the entry's own first card is already the id card
+        tail = tail_cards(db.get(kw)) or tail_cards(db.get(base))
+        mpp = mpp_cards(db.get(kw)) or mpp_cards(db.get(base))
+        # The coupling keywords list the card of their _TITLE option (COUPID,
+        # TITLE) as their first card: decks write it only in _TITLE blocks.
+        if cards and [f[4] for f in cards[0]] == ["COUPID", "TITLE"]:
+            meta[0] = {"kind": "title", "active": None, "length": None}
+        group = CARD_GROUPS.get(kw)
+        entries[kw] = (cards, meta, {"id": idc, "walk": walk, "tail": tail, "mpp": mpp, "group": group})
     separate = {}
     for kw, cards in SEPARATE.items():
-        cards = [[list(f) for f in c] for c in cards]
+        cards = [[list(f) + [f[0]] for f in c] for c in cards]
         designate(kw, cards)
-        separate[kw] = cards
+        separate[kw] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": [], "mpp": [], "group": None})
+    for kw, cards in VARIANTS.items():
+        cards = [[list(f) + [f[0]] for f in c] for c in cards]
+        separate[kw + " (variant)"] = (cards, [dict(PLAIN) for _ in cards], {"id": None, "walk": None, "tail": [], "mpp": [], "group": None})
     return entries, separate, fills
+
+
+# ---------------------------------------------------------------------------
+# Conditions and counts as compact programs: postfix words, each an operation
+# code in the low 8 bits and an argument in the high 24 bits (codes as in
+# src/keywords/card_program.hpp).
+
+OPS = {"null": 0, "num": 1, "str": 2, "field": 3, "optional": 4, "end": 5,
+       "==": 10, "!=": 11, "<": 12, "<=": 13, ">": 14, ">=": 15, "in": 16, "not in": 17,
+       "and": 20, "or": 21, "not": 22,
+       "+": 30, "-": 31, "*": 32, "/": 33, "//": 34, "abs": 35, "ceil": 36, "floor": 37, "int": 38,
+       "min": 39, "max": 40, "if": 41}
+
+
+class Programs:
+    def __init__(self):
+        self.words, self.nums, self.strs = [], [], []
+        self._num_index, self._str_index, self._cache = {}, {}, {}
+
+    def const(self, v):
+        if v is None:
+            return OPS["null"]
+        if isinstance(v, bool):
+            v = 1.0 if v else 0.0
+        if isinstance(v, str):
+            if v not in self._str_index:
+                self._str_index[v] = len(self.strs)
+                self.strs.append(v)
+            return OPS["str"] | self._str_index[v] << 8
+        v = float(v)
+        key = repr(v)
+        if key not in self._num_index:
+            self._num_index[key] = len(self.nums)
+            self.nums.append(v)
+        return OPS["num"] | self._num_index[key] << 8
+
+    def _emit(self, e, cards, out, own=None):
+        if "field" in e:
+            pos = [(ci, fi) for ci, c in enumerate(cards) for fi, f in enumerate(c) if f[4] == e["field"]]
+            # An option card's condition reads its own line: card OWN_CARD.
+            pos += [(OWN_CARD, fi) for fi, f in enumerate(own or []) if f[4] == e["field"]]
+            pos = [(ci, fi) for ci, fi in pos if (ci < OWN_CARD or (ci == OWN_CARD and own)) and fi < 256]
+            if not pos:
+                out.append(OPS["null"])
+                return
+            out.append(OPS["field"] | len(pos) << 8)
+            out.extend(ci << 8 | fi for ci, fi in pos)
+        elif "const" in e:
+            out.append(self.const(e["const"]))
+        elif "optional" in e or "unsupported" in e:
+            out.append(OPS["optional"])
+        else:
+            op, args = e["op"], e["args"]
+            if op in ("in", "not in"):
+                self._emit(args[0], cards, out, own)
+                items = args[1]["const"]
+                out.append(OPS[op] | len(items) << 8)
+                out.extend(self.const(v) for v in items)
+                return
+            for a in args:
+                self._emit(a, cards, out, own)
+            out.append(OPS[op] | len(args) << 8)
+
+    def add(self, e, cards, own=None) -> int:
+        """Offset of the program of `e` (shared when equal), or the none marker.  Field names are
+        looked up in the layout's `cards`, and in `own`, the fields of an option card."""
+        if e is None:
+            return NO_PROGRAM
+        body = []
+        self._emit(e, cards, body, own)
+        body.append(OPS["end"])
+        key = tuple(body)
+        if key not in self._cache:
+            self._cache[key] = len(self.words)
+            self.words.extend(body)
+        return self._cache[key]
+
+
+NO_PROGRAM = 0xFFFFFFFF
+OWN_CARD = 255  # a field position on the line of the card whose condition is decided
+KIND_CODES = {"card": "KP", "table": "KT", "table-group": "KG", "series": "KS", "title": "KX"}
 
 
 # ---------------------------------------------------------------------------
@@ -444,44 +638,120 @@ def emit(entries: dict, separate: dict) -> str:
     w("#define I FieldType::Int")
     w("#define D FieldType::Float")
     w("#define S FieldType::Str")
+    for kind, code in KIND_CODES.items():
+        enum = {"card": "Plain", "table": "Table", "table-group": "TableGroup", "series": "Series", "title": "Title"}[kind]
+        w(f"#define {code} CardKind::{enum}")
+    w("#define NP 0xFFFFFFFFu")
     w("")
     order = list(entries.items()) + list(separate.items())
-    fields, cards, kws = [], [], []
-    for kw, cs in order:
+    programs = Programs()
+    fields, cards, kws, walks = [], [], [], []
+    ids = []  # (keyword index, id card fields)
+    tails = []  # (keyword index, cards of options A … G)
+    mpps = []  # (keyword index, cards of the MPP option with their reading data)
+
+    def add_card(c, m, layout_cards, own=None):
+        cards.append((len(fields), len(c), KIND_CODES[m["kind"]], programs.add(m["active"], layout_cards, own),
+                      programs.add(m["length"], layout_cards, own)))
+        fields.extend(c)
+
+    for kw, (cs, meta, extra) in order:
         first_card = len(cards)
-        for c in cs:
-            cards.append((len(fields), len(c)))
-            fields.extend(c)
-        kws.append((kw, first_card, len(cs)))
+        for c, m in zip(cs, meta):
+            add_card(c, m, cs)
+        walk = NO_PROGRAM
+        if extra["walk"]:
+            walk = len(walks)
+            walks.extend(extra["walk"])
+        group = extra["group"] or (0, 0, None)
+        kws.append([kw.removesuffix(" (variant)"), first_card, len(cs), NO_PROGRAM, walk, 0, 0, 0, 0,
+                    group[0], group[1], programs.add(group[2], cs)])
+        if extra["id"]:
+            ids.append((len(kws) - 1, extra["id"]))
+        if extra["tail"]:
+            tails.append((len(kws) - 1, extra["tail"]))
+        if extra["mpp"]:
+            mpps.append((len(kws) - 1, extra["mpp"]))
+    # Option cards, outside every entry's card list: the title line, then the ID cards.
+    title_card = len(cards)
+    add_card([["TITLE", TYPES["str"], 80, None, "TITLE"]], {"kind": "title", "active": None, "length": None}, [])
+    id_cache = {}
+    for k, idc in ids:
+        key = tuple(tuple(f[:3]) for f in idc)
+        if key not in id_cache:
+            id_cache[key] = len(cards)
+            add_card([f + [f[0]] for f in idc], PLAIN, [])
+        kws[k][3] = id_cache[key]
+    tail_cache = {}
+    for k, tail in tails:
+        key = tuple(tuple(tuple(f[:3]) for f in c) for c in tail)
+        if key not in tail_cache:
+            tail_cache[key] = len(cards)
+            for c in tail:
+                add_card([f + [f[0]] for f in c], PLAIN, [])
+        kws[k][5], kws[k][6] = tail_cache[key], len(tail)
+    mpp_cache = {}
+    for k, mpp in mpps:
+        key = repr(mpp)
+        if key not in mpp_cache:
+            mpp_cache[key] = len(cards)
+            for c, m in mpp:
+                own = [f + [f[0]] for f in c]
+                add_card(own, m, [], own)
+        kws[k][7], kws[k][8] = mpp_cache[key], len(mpp)
     ty = {0: "I", 1: "D", 2: "S"}
     w(f"extern const FieldDef kFields[{len(fields)}] = {{")
     for f in fields:
         w(f"{{{ref_macro(f[3])},{c_string(f[0])},{f[2]},{ty[f[1]]}}},")
     w("};")
     w("")
+
+    def prog(v):
+        return "NP" if v == NO_PROGRAM else str(v)
+
     w(f"extern const CardDef kCards[{len(cards)}] = {{")
     line = []
-    for first, n in cards:
-        line.append(f"{{{first},{n}}}")
-        if len(line) == 8:
+    for first, n, kind, active, length in cards:
+        line.append(f"{{{first},{n},{kind},{prog(active)},{prog(length)}}}")
+        if len(line) == 6:
             w(",".join(line) + ",")
             line = []
     if line:
         w(",".join(line) + ",")
     w("};")
+    w(f"extern const std::uint32_t kTitleCard = {title_card};")
     w("")
     w(f"extern const KeywordDef kKeywords[{len(kws)}] = {{")
-    for kw, first, n in kws:
-        w(f"{{{c_string(kw)},{len(kw)},{n},{first}}},")
+    for kw, first, n, idc, walk, tail, ntail, mpp, nmpp, g0, gn, glen in kws:
+        w(f"{{{c_string(kw)},{len(kw)},{n},{first},{prog(idc)},{prog(walk)},{tail},{ntail},{mpp},{nmpp},"
+          f"{g0},{gn},{prog(glen)}}},")
     w("};")
     w("")
     w(f"extern const std::size_t kSortedCount = {len(entries)};")
+    names = list(entries)
+    w("// The one-line *ELEMENT_SOLID entry, whose blocks may be written in the two-line form")
+    w("// (the entry after NODE, PART and HOURGLASS).")
+    w(f"extern const std::size_t kElementSolid = {names.index('ELEMENT_SOLID')};")
     w("")
     folded = [i for i, kw in enumerate(entries) if kw != kw.upper()]
     w("// Entries whose names hold lower-case letters: the only ones a case-folded")
     w("// comparison can find after the binary search of the upper-case query failed.")
     w(f"extern const std::uint16_t kMixedCase[{len(folded)}] = {{{','.join(map(str, folded))}}};")
     w(f"extern const std::size_t kMixedCaseCount = {len(folded)};")
+    w("")
+    w("// Card orders that differ from the listed order (see KeywordDef::walk).")
+    w(f"extern const std::uint8_t kWalkOrders[{max(len(walks), 1)}] = {{{','.join(map(str, walks or [0]))}}};")
+    w("")
+    w("// Programs of the card conditions and counts (see card_program.hpp).")
+    words = programs.words
+    w(f"extern const std::uint32_t kPrograms[{len(words)}] = {{")
+    for i in range(0, len(words), 12):
+        w(",".join(str(x) for x in words[i:i + 12]) + ",")
+    w("};")
+    w(f"extern const double kProgramNumbers[{max(len(programs.nums), 1)}] = {{"
+      + ",".join(repr(v) for v in (programs.nums or [0.0])) + "};")
+    w(f"extern const char* const kProgramTexts[{max(len(programs.strs), 1)}] = {{"
+      + ",".join(c_string(v) for v in (programs.strs or [""])) + "};")
     w("")
     w(f"extern const DefinitionRule kDefinitionRules[{len(DEFINITION_RULES)}] = {{")
     for exact, pattern, card_index, multi, kind in DEFINITION_RULES:
@@ -494,7 +764,7 @@ def emit(entries: dict, separate: dict) -> str:
     w("};")
     w(f"extern const std::size_t kDefinitionExclusionCount = {len(DEFINITION_EXCLUSIONS)};")
     w("")
-    for m in ("R0", "RK", "RA", "I", "D", "S"):
+    for m in ("R0", "RK", "RA", "I", "D", "S", "NP", *KIND_CODES.values()):
         w(f"#undef {m}")
     w("")
     w("}  // namespace tarvex::keywords::detail")
@@ -519,6 +789,7 @@ DESCRIBED = {
 
 
 def summary(entries: dict, fills) -> str:
+    entries = {kw: e[0] for kw, e in entries.items()}
     cards = [c for cs in entries.values() for c in cs]
     fields = [f for c in cards for f in c]
     tnames = {0: "int", 1: "float", 2: "str"}

@@ -20,6 +20,8 @@ std::span<const KeywordDef> sorted_table() noexcept { return {detail::kKeywords,
 const KeywordDef& node_entry() noexcept { return detail::kKeywords[detail::kSortedCount]; }
 const KeywordDef& part_entry() noexcept { return detail::kKeywords[detail::kSortedCount + 1]; }
 const KeywordDef& hourglass_entry() noexcept { return detail::kKeywords[detail::kSortedCount + 2]; }
+const KeywordDef& element_solid_entry() noexcept { return detail::kKeywords[detail::kElementSolid]; }
+const KeywordDef& element_solid_two_line_entry() noexcept { return detail::kKeywords[detail::kSortedCount + 3]; }
 
 const KeywordDef* find(std::string_view name) noexcept {
     if (name.empty() || name.size() > kMaxQuery) return nullptr;

@@ -45,21 +45,43 @@ struct DefinitionExclusion {
 namespace detail {
 extern const FieldDef kFields[];
 extern const CardDef kCards[];
-extern const KeywordDef kKeywords[];  // the sorted table, then NODE, PART, HOURGLASS
+extern const KeywordDef kKeywords[];  // the sorted table, then NODE, PART, HOURGLASS, the two-line ELEMENT_SOLID
 extern const std::size_t kSortedCount;
+extern const std::size_t kElementSolid;  // sorted-table index of ELEMENT_SOLID
 extern const std::uint16_t kMixedCase[];  // sorted-table indices of names with lower-case letters
 extern const std::size_t kMixedCaseCount;
+extern const std::uint32_t kTitleCard;        // the title line of a _TITLE block, in kCards
+extern const std::uint8_t kWalkOrders[];
+extern const std::uint32_t kPrograms[];       // card conditions and counts (card_program.hpp)
+extern const double kProgramNumbers[];
+extern const char* const kProgramTexts[];
 extern const DefinitionRule kDefinitionRules[];
 extern const std::size_t kDefinitionRuleCount;
 extern const DefinitionExclusion kDefinitionExclusions[];
 extern const std::size_t kDefinitionExclusionCount;
 }  // namespace detail
 
+// How a card occupies the lines of a block.
+enum class CardKind : std::uint8_t {
+    Plain = 0,       // one line
+    Table = 1,       // one line per row; `length` rows, or every remaining line
+    TableGroup = 2,  // consecutive TableGroup cards are the lines of one row, repeated `length` times
+    Series = 3,      // `length` values, as many per line as the card has fields
+    Title = 4,       // the free-text title line of a _TITLE block
+};
+
+// Marks a missing program, ID card or walk order.
+inline constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
 struct CardDef {
     std::uint32_t first;  // into the flat field table
     std::uint16_t count;
+    CardKind kind;
+    std::uint32_t active;  // program of the condition under which the card is there; kNone: always
+    std::uint32_t length;  // program of the row or value count (Table, TableGroup, Series); kNone: open-ended
 
     std::span<const FieldDef> fields() const noexcept { return {detail::kFields + first, count}; }
+    bool repeats() const noexcept { return kind == CardKind::Table || kind == CardKind::TableGroup || kind == CardKind::Series; }
 };
 
 struct KeywordDef {
@@ -67,10 +89,29 @@ struct KeywordDef {
     std::uint16_t name_len;
     std::uint16_t card_count;
     std::uint32_t first_card;
+    std::uint32_t id_card;  // into kCards: the card an _ID block writes before the others; kNone
+    std::uint32_t walk;     // into kWalkOrders: the order decks write the cards in; kNone: listed order
+    std::uint32_t tail_first;  // into kCards: option cards (A … G) read after the others while lines are left
+    std::uint8_t tail_count;
+    std::uint32_t mpp_first;  // into kCards: the MPP option cards, read after the ID card of an _MPP block
+    std::uint8_t mpp_count;
+    // A run of cards repeated within one record: walk positions
+    // [group_first, group_first + group_count), `group_length` times (a program).
+    std::uint8_t group_first;
+    std::uint8_t group_count;
+    std::uint32_t group_length;
 
     std::string_view name() const noexcept { return {name_ptr, name_len}; }
     std::span<const CardDef> cards() const noexcept { return {detail::kCards + first_card, card_count}; }
+    // The card that a block writes at position `i` (0 <= i < card_count).
+    std::size_t walk_card(std::size_t i) const noexcept { return walk == kNone ? i : detail::kWalkOrders[walk + i]; }
+    const CardDef* id_card_def() const noexcept { return id_card == kNone ? nullptr : detail::kCards + id_card; }
+    std::span<const CardDef> tail_cards() const noexcept { return {detail::kCards + tail_first, tail_count}; }
+    std::span<const CardDef> mpp_cards() const noexcept { return {detail::kCards + mpp_first, mpp_count}; }
 };
+
+// The title line card (one text field TITLE, width 80).
+inline const CardDef& title_card() noexcept { return detail::kCards[detail::kTitleCard]; }
 
 // The sorted table (byte order of the names; NODE, PART and HOURGLASS are not in it).
 std::span<const KeywordDef> sorted_table() noexcept;
@@ -78,6 +119,10 @@ std::span<const KeywordDef> sorted_table() noexcept;
 const KeywordDef& node_entry() noexcept;
 const KeywordDef& part_entry() noexcept;
 const KeywordDef& hourglass_entry() noexcept;
+// *ELEMENT_SOLID and its two-line form (card 0: EID, PID; card 1: N1 … N8),
+// which is no lookup's answer: the record walker picks it per block.
+const KeywordDef& element_solid_entry() noexcept;
+const KeywordDef& element_solid_two_line_entry() noexcept;
 
 // Case-insensitive lookup, no other normalisation; nullptr when absent.
 const KeywordDef* find(std::string_view name) noexcept;

@@ -28,36 +28,70 @@ void set_keyword(ParsedFile& f, std::size_t index, std::string_view name,
     f.edits[index] = std::move(out);
 }
 
+namespace {
+
+// Where the edited text of a block starts: past the first line that starts
+// with '*' (the keyword line), or npos when there is none.
+std::size_t body_start(std::string_view w) noexcept {
+    std::size_t pos = 0;
+    while (pos < w.size()) {
+        text::Line ln = text::line_at(w, pos);
+        pos = ln.next;
+        if (!ln.content.empty() && ln.content.front() == '*') return pos;
+    }
+    return std::string_view::npos;
+}
+
+// Start of the `index`-th card line of the working copy, or npos.
+std::size_t nth_card_line(std::string_view w, std::size_t index) noexcept {
+    std::size_t pos = body_start(w), count = 0;
+    if (pos == std::string_view::npos) return pos;
+    while (pos < w.size()) {
+        text::Line ln = text::line_at(w, pos);
+        if (is_card_line(ln.content) && count++ == index) return pos;
+        pos = ln.next;
+    }
+    return std::string_view::npos;
+}
+
+// Start of the `index`-th data line of the working copy, or npos.
+std::size_t nth_data_line(std::string_view w, std::size_t index) noexcept {
+    std::size_t body = body_start(w), found = std::string_view::npos, count = 0;
+    if (body == std::string_view::npos) return body;
+    for_each_data_line(w.substr(body), [&](std::string_view, std::size_t offset, bool) {
+        if (count++ == index) found = body + offset;
+    });
+    return found;
+}
+
+SetFieldOutcome edit_line(ParsedFile& f, std::size_t block, bool data_lines, std::size_t index, std::size_t value,
+                          const std::vector<std::size_t>& widths, std::string_view new_text);
+
+}  // namespace
+
 SetFieldOutcome set_field(ParsedFile& f, std::size_t block, std::size_t card, std::size_t value,
+                          const std::vector<std::size_t>& widths, std::string_view new_text) {
+    return edit_line(f, block, false, card, value, widths, new_text);
+}
+
+SetFieldOutcome set_data_line_field(ParsedFile& f, std::size_t block, std::size_t line, std::size_t value,
+                                    const std::vector<std::size_t>& widths, std::string_view new_text) {
+    return edit_line(f, block, true, line, value, widths, new_text);
+}
+
+namespace {
+
+SetFieldOutcome edit_line(ParsedFile& f, std::size_t block, bool data_lines, std::size_t index, std::size_t value,
                           const std::vector<std::size_t>& widths, std::string_view new_text) {
     if (block >= f.blocks.size()) return SetFieldOutcome::NotApplied;
     const Block& b = f.blocks[block];
     auto existing = f.edits.find(block);
     std::string work = existing != f.edits.end() ? existing->second : std::string(f.block_bytes(b));
 
-    // Find the target card line: after the first line starting with '*'.
-    std::size_t pos = 0, line_start = 0, content_len = 0;
-    bool seen_keyword = false, found = false;
-    std::size_t count = 0;
     std::string_view w(work);
-    while (pos < w.size()) {
-        text::Line ln = text::line_at(w, pos);
-        std::size_t this_start = pos;
-        pos = ln.next;
-        if (!seen_keyword) {
-            if (!ln.content.empty() && ln.content.front() == '*') seen_keyword = true;
-            continue;
-        }
-        if (!is_card_line(ln.content)) continue;
-        if (count == card) {
-            line_start = this_start;
-            content_len = ln.content.size();
-            found = true;
-            break;
-        }
-        ++count;
-    }
-    if (!found) return SetFieldOutcome::NotApplied;
+    std::size_t line_start = data_lines ? nth_data_line(w, index) : nth_card_line(w, index);
+    if (line_start == std::string_view::npos) return SetFieldOutcome::NotApplied;
+    std::size_t content_len = text::line_at(w, line_start).content.size();
     std::string_view line = w.substr(line_start, content_len);
 
     std::string new_line;
@@ -125,5 +159,7 @@ SetFieldOutcome set_field(ParsedFile& f, std::size_t block, std::size_t card, st
     f.edits[block] = std::move(work);
     return outcome;
 }
+
+}  // namespace
 
 }  // namespace tarvex

@@ -80,6 +80,46 @@ void for_each_card_line(std::string_view body, F&& f) {
     }
 }
 
+// Whether a line that is no card line is blank (not a `$` comment).
+inline bool is_blank_line(std::string_view line) noexcept {
+    for (char c : line)
+        if (c != ' ' && c != '\t') return c != '$';
+    return true;
+}
+
+// Calls f(line, offset, blank) for every data line of `body`, in order: each
+// card line, and each blank line that stands before the body's last card line
+// (the solver reads such a line as a card whose fields all take their
+// defaults).  Comment lines and the blank lines after the last card line are
+// no data lines.  `line` has its trailing CR/LF removed; `offset` is its
+// position in `body`.  Allocates nothing.
+template <class F>
+void for_each_data_line(std::string_view body, F&& f) {
+    std::size_t pos = 0, n = body.size();
+    std::size_t pending = n;  // start of the first blank line not yet reported
+    while (pos < n) {
+        const void* lf = std::memchr(body.data() + pos, '\n', n - pos);
+        std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - body.data()) : n;
+        std::size_t start = pos;
+        std::string_view line = body.substr(start, end - start);
+        pos = lf ? end + 1 : n;
+        if (!is_card_line(line)) {
+            if (pending == n && is_blank_line(line)) pending = start;
+            continue;
+        }
+        // A card line: the blank lines since `pending` are data lines.
+        for (std::size_t q = pending; q < start;) {
+            const void* lf2 = std::memchr(body.data() + q, '\n', start - q);
+            std::size_t e2 = lf2 ? static_cast<std::size_t>(static_cast<const char*>(lf2) - body.data()) : start;
+            std::string_view l2 = body.substr(q, e2 - q);
+            if (is_blank_line(l2)) f(strip_crlf(l2), q, true);
+            q = e2 + 1;
+        }
+        pending = n;
+        f(strip_crlf(line), start, false);
+    }
+}
+
 // The file with pending edits applied.
 std::string to_bytes(const ParsedFile& f);
 
@@ -92,8 +132,16 @@ enum class SetFieldOutcome : std::uint8_t { InPlace = 0, Reflowed = 1, NotApplie
 void set_keyword(ParsedFile& f, std::size_t index, std::string_view name,
                  const std::vector<std::vector<std::string>>& cards, const std::vector<std::string>& options);
 
-// Change one value of one card line of a block.
+// Change one value of one card line of a block: `card` counts the block's
+// card lines (is_card_line) from 0.
 SetFieldOutcome set_field(ParsedFile& f, std::size_t block, std::size_t card, std::size_t value,
                           const std::vector<std::size_t>& widths, std::string_view text);
+
+// The same, with `line` counting the block's data lines (for_each_data_line:
+// blank lines before the last card line included), as the record walker
+// numbers them (CardHit::line).  The lines are found in the block's current
+// text (its pending edit, if any).
+SetFieldOutcome set_data_line_field(ParsedFile& f, std::size_t block, std::size_t line, std::size_t value,
+                                    const std::vector<std::size_t>& widths, std::string_view text);
 
 }  // namespace tarvex

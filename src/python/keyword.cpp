@@ -6,6 +6,7 @@
 
 #include "file/write.hpp"
 #include "keywords/library.hpp"
+#include "keywords/library_columns.hpp"
 #include "parser/parsed_file.hpp"
 #include "parser/writer.hpp"
 #include "python/bindings.hpp"
@@ -233,22 +234,25 @@ void bind_keyword_file(nb::module_& m) {
             "parse_builtin",
             [](const KeywordFile& k, const std::string& keyword) {
                 SharedClaim c(k);
-                const keywords::KeywordDef* def = keywords::find(keyword);
-                if (!def) raise(Error::key("'" + keyword + "' is not in the built-in keyword library"));
-                Schema schema = keywords::schema_of(*def);
-                Table table;
+                std::optional<Table> table;
                 {
                     nb::gil_scoped_release unlocked;
-                    table = parse_schema_files({&k.file}, schema);
+                    table = keywords::read_library_columns({&k.file}, keyword);
                 }
+                if (!table) raise(Error::key("'" + keyword + "' is not in the built-in keyword library"));
                 check_intact(k.file);
-                return table_to_pydict(std::move(table));
+                return table_to_pydict(std::move(*table));
             },
             nb::arg("keyword"), nb::sig("def parse_builtin(self, keyword: str) -> dict[str, typing.Any]"),
-            "Read every block of `keyword` against its layout from the built-in keyword library (the name is "
-            "looked up without regard to case; blocks are matched against the library's name). The cards "
-            "repeat until each block's card lines run out. Returns the same dict of columns as parse_schema. "
-            "Raises KeyError when the library does not hold the keyword.")
+            "Read every block of `keyword` with its layout from the built-in keyword library, as the solver "
+            "reads it (the name is looked up without regard to case; blocks are matched against the library's "
+            "name). A name ending in _TITLE or _ID that the library lacks is read with its base entry plus the "
+            "title line (a first column TITLE) or the ID card. Blank lines before a block's last card line are "
+            "cards with default values; cards whose condition is false are skipped; missing trailing cards read "
+            "as defaults; a block holding several records gives one row per record. A layout with a table "
+            "(curve points, set members) gives one row per table row, the record's other values repeated on "
+            "each row. Returns the same dict of columns as parse_schema. Raises KeyError when the library has "
+            "no layout for the keyword.")
         .def(
             "set_keyword",
             [](KeywordFile& k, const Index& index, const std::string& name,

@@ -220,7 +220,9 @@ Table parse_schema_files(const std::vector<const ParsedFile*>& files, const Sche
     std::vector<std::string_view> lines;
     for (const auto& b : matching_bodies(files, schema.keyword)) {
         lines.clear();
-        for_each_card_line(b.body, [&](std::string_view line) { lines.push_back(line); });
+        // A blank line before the block's last card line is a card whose
+        // fields take their defaults, as the solver reads it.
+        for_each_data_line(b.body, [&](std::string_view line, std::size_t, bool) { lines.push_back(line); });
         std::size_t records = schema.repeat ? lines.size() / ncards : (lines.size() >= ncards ? 1 : 0);
         for (std::size_t r = 0; r < records; ++r) {
             std::size_t ci = 0;
