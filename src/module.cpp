@@ -31,12 +31,12 @@ NB_MODULE(_tarvex, m) {
     bind_interface_field(m);  // 15 InterfaceField
     bind_fsifor_field(m);     // 16 FsiforField
 
-    // bind_rule(m);                // 17 Rule
-    // bind_predicate(m);           // 18 Predicate
-    // bind_finding(m);             // 19 Finding
-    // bind_report(m);              // 20 Report
-    // bind_cmp(m);                 // 21 Cmp
-    // bind_severity(m);            // 22 Severity
+    bind_rule(m);                // 17 Rule
+    bind_predicate(m);           // 18 Predicate
+    bind_finding(m);             // 19 Finding
+    bind_report(m);              // 20 Report
+    bind_cmp(m);                 // 21 Cmp
+    bind_severity(m);            // 22 Severity
 
     bind_deck(m);                   // 23 Deck
     bind_entity(m);                 // 24 Entity

@@ -230,6 +230,14 @@ void present_methods(nb::handle cls) {
     for (auto& [key, value] : items) {
         std::string name = nb::cast<std::string>(key);
         bool dunder = name.rfind("__", 0) == 0 && name != "__init__";  // constructors show their signature too
+        if (!dunder && is_nb_callable(value, "nb_func")) {
+            // Static methods: a presented function (functions do not bind to instances).
+            PyMethodDef* def = presented_def(name, value, false);
+            if (!def) continue;
+            nb::object f = nb::steal(PyCFunction_NewEx(def, nullptr, nullptr));
+            if (!f.is_valid() || PyObject_SetAttr(cls.ptr(), key.ptr(), f.ptr()) != 0) throw nb::python_error();
+            continue;
+        }
         if (dunder || !is_nb_callable(value, "nb_method")) continue;
         PyMethodDef* def = presented_def(name, value, true);
         if (!def) continue;
