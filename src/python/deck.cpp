@@ -16,6 +16,7 @@
 #include "model/lines.hpp"
 #include "python/bindings.hpp"
 #include "python/keyword_common.hpp"
+#include "python/validate.hpp"
 #include "schema/schema.hpp"
 #include "util/text.hpp"
 
@@ -209,6 +210,7 @@ void bind_deck(nb::module_& m) {
                                   "entity (part, material, ...), keyword or file, read keywords as columns, edit "
                                   "fields and validate it against rules.",
                                   nb::is_final());
+    add_deck_validate(cls);
     cls.def(
            "__init__",
            [](PyDeck* self, const std::string& path) {

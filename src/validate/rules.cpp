@@ -110,6 +110,7 @@ std::vector<Finding> UnreferencedEntities::run(const Deck& deck) const {
     std::array<IdHashSet, kEntityKindCount> referenced;
     const FileTransforms& tr = deck.file_transforms();
 
+    std::vector<model::DataLine> lines;
     for (std::size_t fi = 0; fi < deck.files.size(); ++fi) {
         const ParsedFile& f = deck.files[fi];
         for (std::size_t bi = 0; bi < f.blocks.size(); ++bi) {
@@ -119,17 +120,17 @@ std::vector<Finding> UnreferencedEntities::run(const Deck& deck) const {
                 const keywords::DefinitionRule* rule = keywords::definition_rule_for(base);
                 if (rule && rule->multi) continue;  // mesh keywords
             }
-            const keywords::KeywordDef* def = keywords::find(base);
-            if (!def) continue;
-            const auto lines = model::data_lines(f, bi);
-            const std::size_t first = model::title_offset(name);
-            const auto cards = def->cards();
-            for (std::size_t c = 0; c < cards.size() && first + c < lines.size(); ++c) {
-                const auto fields = cards[c].fields();
+            if (!keywords::find(base)) continue;
+            const model::BlockLayout layout = model::block_layout(f, bi, name, lines);
+            if (!layout) continue;
+            model::for_each_first_record_card(f, bi, layout, lines, [&](const keywords::CardDef& card,
+                                                                        const model::CardHit& hit) {
+                const auto fields = card.fields();
+                const std::string_view line = model::line_text(f, hit.begin, hit.end);
                 for (std::size_t n = 0; n < fields.size(); ++n) {
                     const FieldRef& target = fields[n].refers;
                     if (target.is_none()) continue;
-                    auto slice = model::card_field_slice(lines[first + c], fields, n, f.blocks[bi].format);
+                    auto slice = model::card_field_slice(line, fields, n, f.blocks[bi].format);
                     if (!slice) continue;
                     auto v = model::read_id(*slice);
                     if (!v || *v == 0) continue;
@@ -142,7 +143,7 @@ std::vector<Finding> UnreferencedEntities::run(const Deck& deck) const {
                         for (std::uint8_t i = 0; i < target.any_count; ++i) add(target.any_of[i]);
                     }
                 }
-            }
+            });
         }
     }
 
