@@ -471,8 +471,6 @@ def test_real_decks_report_only_explained_errors(root):
     assert report.is_clean() is (expected == [])
 
 
-@pytest.mark.xfail(strict=True, reason="the connectivity scan reads the node row of a two-line *ELEMENT_SOLID "
-                                        "element as a new element (EID, PID, ...)")
 def test_real_deck_with_two_line_solid_elements_resolves_connectivity():
     d = tarvex.parse_deck(str(shared_data("keyword", "test_node_sets.k")))
     errors = [f for f in d.validate([Rule.references_resolve_with_connectivity()]).findings]
