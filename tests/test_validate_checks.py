@@ -493,3 +493,29 @@ def test_field_rules_read_through_a_registered_layout_first(deck):
     # A layout without the field: the comparison is false and there is no value to quote.
     d.register_schema("SECTION_SHELL", [[("secid", "int", 10, 1), ("nip", "int", 10, 1)]])
     assert [f.message for f in d.validate(rules).findings] == ["B = steel is forbidden", "requires ELFORM == 16"]
+
+
+# ---- set fields whose kind is picked by a type field ------------------------------------
+
+
+@pytest.mark.parametrize("surfatyp,found", [(0, True), (2, True), (3, False), (5, False)])
+def test_contact_surface_type_picks_what_the_id_names(tmp_path, surfatyp, found):
+    # SURFA 7 with SURFATYP 3 is part 7, not a set; types 0 and 2 name sets.
+    text = ("*SET_PART_LIST\n         1\n         7\n"
+            "*CONTACT_AUTOMATIC_SURFACE_TO_SURFACE\n"
+            f"         7         1{surfatyp:10d}         2\n\n\n")
+    (tmp_path / "m.k").write_text(text)
+    d = tarvex.parse_deck(str(tmp_path / "m.k"))
+    msgs = [f.message for f in d.validate([Rule.references_resolve()]).findings]
+    expected = [f"CONTACT_AUTOMATIC_SURFACE_TO_SURFACE.SURFA references [SegmentSet, NodeSet, PartSet] 7 {DASH} "
+                "not defined in the deck"]
+    assert msgs == (expected if found else [])
+
+
+def test_coupling_part_id_is_no_set(tmp_path):
+    # LSTRSTYP 1: the structure is part 3 (defined), not a part set.
+    text = ("*PART\nstructure\n         3\n*SET_PART_LIST\n         1\n         3\n"
+            "*CONSTRAINED_LAGRANGE_IN_SOLID\n         3         1         1         0\n")
+    (tmp_path / "m.k").write_text(text)
+    d = tarvex.parse_deck(str(tmp_path / "m.k"))
+    assert d.validate([Rule.references_resolve()]).findings == []

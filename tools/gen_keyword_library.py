@@ -615,6 +615,18 @@ def c_string(s: str) -> str:
     return '"' + s.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
+def type_selector(card, f):
+    """The index, in its card, of the field that picks the set kind of an
+    any-of field (SURFATYP for SURFA, ...), or None."""
+    if f[3] != ANY:
+        return None
+    names = SURFACE_TYPE_PAIRS.get(f[0], ())
+    for i, g in enumerate(card):
+        if g[0] in names:
+            return i
+    return None
+
+
 def ref_macro(ref):
     if ref is None:
         return "R0"
@@ -635,6 +647,7 @@ def emit(entries: dict, separate: dict) -> str:
     w("#define R0 FieldRef{}")
     w("#define RK(k) FieldRef::of(EntityKind::k)")
     w("#define RA FieldRef::surface_sets()")
+    w("#define RAS(k) FieldRef::surface_sets_chosen_by(k)")
     w("#define I FieldType::Int")
     w("#define D FieldType::Float")
     w("#define S FieldType::Str")
@@ -646,6 +659,7 @@ def emit(entries: dict, separate: dict) -> str:
     order = list(entries.items()) + list(separate.items())
     programs = Programs()
     fields, cards, kws, walks = [], [], [], []
+    selectors = []  # per field: index of the field of its card that picks its set kind, or None
     ids = []  # (keyword index, id card fields)
     tails = []  # (keyword index, cards of options A … G)
     mpps = []  # (keyword index, cards of the MPP option with their reading data)
@@ -654,6 +668,7 @@ def emit(entries: dict, separate: dict) -> str:
         cards.append((len(fields), len(c), KIND_CODES[m["kind"]], programs.add(m["active"], layout_cards, own),
                       programs.add(m["length"], layout_cards, own)))
         fields.extend(c)
+        selectors.extend(type_selector(c, f) for f in c)
 
     for kw, (cs, meta, extra) in order:
         first_card = len(cards)
@@ -701,8 +716,9 @@ def emit(entries: dict, separate: dict) -> str:
         kws[k][7], kws[k][8] = mpp_cache[key], len(mpp)
     ty = {0: "I", 1: "D", 2: "S"}
     w(f"extern const FieldDef kFields[{len(fields)}] = {{")
-    for f in fields:
-        w(f"{{{ref_macro(f[3])},{c_string(f[0])},{f[2]},{ty[f[1]]}}},")
+    for f, sel in zip(fields, selectors):
+        ref = f"RAS({sel})" if f[3] == ANY and sel is not None else ref_macro(f[3])
+        w(f"{{{ref},{c_string(f[0])},{f[2]},{ty[f[1]]}}},")
     w("};")
     w("")
 

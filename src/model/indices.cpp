@@ -68,13 +68,31 @@ void for_each_definition_site(const Deck& deck, Fn&& fn) {
     }
 }
 
+// Whether an any-of field's companion type field picks a kind outside the
+// field's list (a part id, a shell set, "all"), so that the value is no set
+// id the list could resolve.  Contacts: 0 segment set, 2 and 6 part set,
+// 4 node set; other keywords: 0 (the default) is the listed set kind.
+bool picks_unlisted_kind(const FieldRef& r, std::span<const keywords::FieldDef> fields, std::string_view line,
+                         CardFormat fmt, bool contact) noexcept {
+    if (r.tag != FieldRef::Tag::AnyOf || r.selector == FieldRef::kNoSelector) return false;
+    auto slice = card_field_slice(line, fields, r.selector, fmt);
+    if (!slice) return false;
+    auto t = read_id(*slice);
+    if (!t || *t == 0) return false;
+    if (contact) return !(*t == 2 || *t == 4 || *t == 6);
+    return true;
+}
+
 // Reads the designated fields of one card line: fn(field, value) for each
-// non-zero readable value.
+// non-zero readable value (any-of fields whose type field picks a kind
+// outside their list are left out).
 template <class Fn>
-void for_each_reference(std::string_view line, const keywords::CardDef& card, CardFormat fmt, Fn&& fn) {
+void for_each_reference(std::string_view line, const keywords::CardDef& card, CardFormat fmt, bool contact,
+                        Fn&& fn) {
     auto fields = card.fields();
     for (std::size_t k = 0; k < fields.size(); ++k) {
         if (fields[k].refers.is_none()) continue;
+        if (picks_unlisted_kind(fields[k].refers, fields, line, fmt, contact)) continue;
         auto slice = card_field_slice(line, fields, k, fmt);
         if (!slice) continue;
         auto v = read_id(*slice);
@@ -265,10 +283,11 @@ std::vector<Dangling> dangling_in_file(const Deck& deck, std::size_t fi, const D
         if (!def || !keywords::has_designation(*def)) continue;
         bool element = starts_with(base, "ELEMENT_");
         if (element && !read_elements) continue;
+        bool contact = starts_with(base, "CONTACT_");
         BlockLayout layout = block_layout(f, bi, name, lines);
         if (!layout) continue;
         auto read_line = [&](const keywords::CardDef& card, const CardHit& h) {
-            for_each_reference(line_text(f, h.begin, h.end), card, b.format,
+            for_each_reference(line_text(f, h.begin, h.end), card, b.format, contact,
                                [&](const keywords::FieldDef& field, std::int64_t v) {
                                    if (!is_dangling(defs, field.refers, v, offsets)) return;
                                    if (starts.empty()) starts = block_start_lines(f);
@@ -317,7 +336,7 @@ PhysicalRefIds collect_conn_ref_ids(const ParsedFile& f) {
         keywords::walk_lines(f.bytes(), lines, b.format, layout, [&](const CardHit& h) {
             const keywords::CardDef* card = keywords::layout_card(layout, h.card);
             if (!card) return;
-            for_each_reference(line_text(f, h.begin, h.end), *card, b.format,
+            for_each_reference(line_text(f, h.begin, h.end), *card, b.format, false,
                                [&](const keywords::FieldDef& field, std::int64_t v) {
                                    if (field.refers.tag == FieldRef::Tag::Kind)
                                        sets[kind_index(field.refers.kind)].insert(v);

@@ -54,10 +54,17 @@ struct FieldRef {
     EntityKind kind = EntityKind::Node;       // Tag::Kind
     const EntityKind* any_of = nullptr;       // Tag::AnyOf
     std::uint8_t any_count = 0;
+    // For an any-of field: the index, in its card, of the field whose value
+    // picks the set kind (SURFATYP for SURFA, ...); kNoSelector when none.
+    std::uint8_t selector = kNoSelector;
 
+    static constexpr std::uint8_t kNoSelector = 0xFF;
     static constexpr FieldRef none() noexcept { return {}; }
     static constexpr FieldRef of(EntityKind k) noexcept { return {Tag::Kind, k, nullptr, 0}; }
     static constexpr FieldRef surface_sets() noexcept { return {Tag::AnyOf, EntityKind::SegmentSet, kSurfaceSetKinds, 3}; }
+    static constexpr FieldRef surface_sets_chosen_by(std::uint8_t field) noexcept {
+        return {Tag::AnyOf, EntityKind::SegmentSet, kSurfaceSetKinds, 3, field};
+    }
     bool is_none() const noexcept { return tag == Tag::None; }
     // Whether `k` is (one of) the designated kind(s).
     constexpr bool targets(EntityKind k) const noexcept {
