@@ -93,3 +93,69 @@ def test_threads_share_one_workspace(family):
     assert all(r == results[0] for r in results)
     s = w.stats()
     assert s["files_parsed"] == 3 and s["files_reused"] == 40 * 4 - 3
+
+
+def summary(report):
+    return [(f.rule, f.file, f.line, f.message, int(f.severity)) for f in report.findings]
+
+
+def test_validate_decks_counts_and_reports(family):
+    w = tarvex.Workspace()
+    decks = w.parse_decks(list(family))
+    rules = [tarvex.Rule.references_resolve(), tarvex.Rule.duplicate_ids()]
+    reports = w.validate_decks(decks, rules)
+    assert w.stats()["def_indices_built"] == 3 and w.stats()["ref_indices_built"] == 0
+    assert [summary(r) for r in reports] == [summary(d.validate(rules)) for d in decks]
+    assert reports[1].is_clean()  # b defines no material at all: its reference is not checked
+    w.validate_decks(decks, [tarvex.Rule.references_resolve_with_connectivity()])
+    assert w.stats()["ref_indices_built"] == 3
+    assert w.validate_decks([], rules) == []
+    with pytest.raises(TypeError):
+        w.validate_decks(decks[0], rules)
+    with pytest.raises(TypeError):
+        w.validate_decks([decks[0], "x"], rules)
+
+
+def test_decks_outside_the_workspace_validate_the_same(family):
+    w = tarvex.Workspace()
+    alone = [tarvex.parse_deck(p) for p in family]
+    rules = [tarvex.Rule.references_resolve_with_connectivity(), tarvex.Rule.unreferenced_entities()]
+    assert [summary(r) for r in w.validate_decks(alone, rules)] == [summary(d.validate(rules)) for d in alone]
+
+
+def random_family(root, rng, n_decks):
+    """Decks sharing a mesh, a material file and connection files, some
+    included with transforms, with some references left dangling."""
+    nodes = "".join(f"{i:8d}       0.0       0.0       0.0\n" for i in range(1, 9))
+    shells = "".join(f"{e:8d}{1 + e % 2:8d}{e:8d}{e + 1:8d}{e + 2:8d}{rng.randint(1, 12):8d}\n" for e in range(1, 6))
+    write(root / "mesh.k", "*NODE\n" + nodes + "*ELEMENT_SHELL\n" + shells)
+    mats = "".join(f"*MAT_ELASTIC\n{m:10d}\n" for m in range(1, 4))
+    write(root / "mats.k", mats)
+    for c in range(3):
+        write(root / f"conn{c}.k", f"*SET_NODE_LIST\n{c + 1:10d}\n{rng.randint(1, 10):10d}{rng.randint(1, 10):10d}\n")
+    paths = []
+    for d in range(n_decks):
+        parts = "".join(f"*PART\n\n{p:10d}{1:10d}{rng.randint(1, 4):10d}\n" for p in (1, 2))
+        text = "*SECTION_SHELL\n         1\n" + parts + "*INCLUDE\nmesh.k\n*INCLUDE\nmats.k\n"
+        if rng.random() < 0.5:
+            text += f"*INCLUDE_TRANSFORM\nmesh.k\n{100:10d}{100:10d}{rng.choice([0, 10]):10d}\n"
+        text += f"*INCLUDE\nconn{rng.randrange(3)}.k\n"
+        paths.append(write(root / f"deck{d}.k", text))
+    return paths
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_random_families_validate_as_alone(tmp_path, seed):
+    import random
+    rng = random.Random(seed)
+    paths = random_family(tmp_path, rng, 4)
+    w = tarvex.Workspace()
+    decks = w.parse_decks(paths)
+    rules = [tarvex.Rule.references_resolve_with_connectivity(), tarvex.Rule.duplicate_ids(),
+             tarvex.Rule.unreferenced_entities()]
+    reports = w.validate_decks(decks, rules)
+    assert [summary(r) for r in reports] == [summary(tarvex.parse_deck(p).validate(rules)) for p in paths]
+    distinct = {f.path for d in decks for f in d.files()}
+    s = w.stats()
+    assert s["files_parsed"] == len(distinct)
+    assert s["def_indices_built"] == len(distinct) == s["ref_indices_built"]

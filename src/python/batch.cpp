@@ -7,6 +7,9 @@
 #include "batch/workspace.hpp"
 #include "python/bindings.hpp"
 #include "python/deck.hpp"
+#include "python/validate.hpp"
+#include "util/pool.hpp"
+#include "validate/rules.hpp"
 
 namespace tarvex::py {
 
@@ -61,6 +64,39 @@ void bind_workspace(nb::module_& m) {
             "Parse every path in order through the cache (the interpreter lock is released). If any fails, "
             "raises RuntimeError '{path}: {error}' for the first failing path, after every path went through "
             "the cache.")
+        .def(
+            "validate_decks",
+            [](PyWorkspace& self, nb::handle decks, nb::handle rules) {
+                SharedClaim c(self);
+                if (PyUnicode_Check(decks.ptr()) || !PySequence_Check(decks.ptr()))
+                    raise(Error::type("argument 'decks' must be a sequence of Deck"));
+                std::vector<nb::object> deck_objs;
+                for (nb::handle h : nb::iter(decks)) {
+                    if (!nb::isinstance<PyDeck>(h)) raise(Error::type("argument 'decks' must be a sequence of Deck"));
+                    deck_objs.push_back(nb::borrow(h));
+                }
+                std::vector<validate::Rule> rule_list = rules_from_py(rules);
+                std::vector<std::unique_ptr<SharedClaim>> claims;
+                std::vector<const Deck*> ds;
+                for (const auto& o : deck_objs) {
+                    const PyDeck& pd = nb::cast<const PyDeck&>(o);
+                    claims.push_back(std::make_unique<SharedClaim>(pd));
+                    ds.push_back(pd.deck.get());
+                }
+                // The calling thread keeps the interpreter lock while the pool works.
+                self.ws.prime(batch::distinct_files(ds));
+                std::vector<validate::Report> reports = pool::parallel_map<validate::Report>(
+                    ds.size(), [&](std::size_t i) { return validate::run_rules(*ds[i], rule_list); });
+                nb::list out;
+                for (auto& r : reports) out.append(report_to_py(std::move(r)));
+                return out;
+            },
+            nb::arg("decks"), nb::arg("rules"),
+            nb::sig("def validate_decks(self, decks: typing.Sequence[Deck], rules: typing.Sequence[Rule]) -> "
+                    "list[Report]"),
+            "Validate every deck against `rules`: the per-file definition ids of all distinct files are built "
+            "once, then the decks run in parallel; one Report per deck, in input order (each the same as the "
+            "deck's own validate would give).")
         .def(
             "stats",
             [](const PyWorkspace& self) {
