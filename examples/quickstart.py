@@ -82,6 +82,16 @@ with tempfile.TemporaryDirectory() as tmp:
         print(f"  {p} -> {p.material()} (E = {p.material().field('E')}), {p.section()}, offsets {p.offsets}")
     print(deck.keywords("PART")[1].set_field("mid", 4), deck.files()[2])  # only that instance is edited
 
+    # Validation: a reference that nothing defines, found and located.
+    (root / "extra.k").write_bytes(b"*PART\nextra\n         7         1        99\n")
+    report = tarvex.parse_deck(str(root / "main.k")).validate(
+        [tarvex.Rule.references_resolve(), tarvex.Rule.duplicate_ids(), tarvex.Rule.include_missing()])
+    print(report, "clean:", report.is_clean())
+    (root / "main.k").write_bytes((root / "main.k").read_bytes().replace(b"*END", b"*INCLUDE\nextra.k\n*END"))
+    report = tarvex.parse_deck(str(root / "main.k")).validate([tarvex.Rule.references_resolve()])
+    for finding in report.findings:
+        print("  ", finding)
+
 # 6. Result files: a small d3plot and a nodout-like binout, written and read back.
 with tempfile.TemporaryDirectory() as tmp:
     root = pathlib.Path(tmp)
