@@ -13,6 +13,7 @@
 #include <functional>
 #include <tuple>
 
+#include "file/write.hpp"
 #include "python/bindings.hpp"
 #include "python/frame.hpp"
 #include "results/d3plot.hpp"
@@ -393,12 +394,12 @@ struct PyD3plotEditor : Claimable {
 nb::bytes as_py_bytes(const std::string& s) { return nb::bytes(s.data(), s.size()); }
 
 void write_bytes_released(const std::string& bytes, const std::string& path) {
-    int err;
+    Status written = ok_status();
     {
         nb::gil_scoped_release unlocked;
-        err = d3::write_file_atomic(path, bytes);
+        written = write_file(path, bytes, FifoOpen::WaitForReader);
     }
-    if (err) raise(Error::os(err));
+    unwrap(std::move(written));
 }
 
 

@@ -1,12 +1,11 @@
 #include "results/binout.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
 
+#include "file/path.hpp"
 #include "results/glob.hpp"
 #include "results/lsda.hpp"
 #include "util/pool.hpp"
@@ -15,11 +14,6 @@
 namespace tarvex::results {
 
 namespace {
-
-bool file_exists(const std::string& p) {
-    struct stat st;
-    return ::stat(p.c_str(), &st) == 0;
-}
 
 // The doubles of a metadata text dataset as bytes.
 std::string to_bytes(const std::vector<double>& v) {
@@ -111,7 +105,7 @@ LsdaResult<Binout> Binout::open(const std::string& pattern) {
         for (int j = 1; j <= 999; ++j) {
             const char suffix[5] = {'%', char('0' + j / 100), char('0' + j / 10 % 10), char('0' + j % 10), 0};
             std::string q = p + suffix;
-            if (!file_exists(q)) break;
+            if (!path::exists(q)) break;
             all.push_back(std::move(q));
         }
     }

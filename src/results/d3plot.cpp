@@ -1,7 +1,6 @@
 // d3plot control block, section walk, family listing and reader.
 #include "results/d3plot.hpp"
 
-#include <dirent.h>
 
 #include <algorithm>
 #include <charconv>
@@ -301,11 +300,8 @@ std::vector<std::string> family_paths(const std::string& base) {
     std::size_t slash = base.rfind('/');
     std::string name = slash == std::string::npos ? base : base.substr(slash + 1);
     if (name.empty()) return out;
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return out;
     std::vector<std::pair<std::uint64_t, std::string>> found;
-    while (dirent* ent = ::readdir(d)) {
-        std::string entry = ent->d_name;
+    for (std::string& entry : path::list_dir(dir)) {
         std::string cmp = text::utf8_lossy(entry);
         if (cmp.size() <= name.size() || cmp.compare(0, name.size(), name) != 0) continue;
         std::string_view digits(cmp.data() + name.size(), cmp.size() - name.size());
@@ -313,9 +309,8 @@ std::vector<std::string> family_paths(const std::string& base) {
         std::uint64_t key = 0;
         auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), key);
         if (ec != std::errc() || ptr != digits.data() + digits.size()) continue;
-        found.emplace_back(key, entry);
+        found.emplace_back(key, std::move(entry));
     }
-    ::closedir(d);
     std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::string prefix = slash == std::string::npos ? std::string() : base.substr(0, slash + 1);
     for (auto& [key, entry] : found) out.push_back(prefix + entry);

@@ -97,13 +97,6 @@ std::vector<std::string> family_paths(const std::string& base);
 // Output names for n files: base, base01 ... base99, base100 ...
 std::vector<std::string> family_names(const std::string& base, std::size_t n);
 
-// Write `bytes` to `path` through a temporary file renamed into place.  On
-// failure the errno is returned and no temporary file is left behind.
-int write_file_atomic(const std::string& path, std::string_view bytes);
-// The same for several files: all are written to temporary names first and
-// renamed into place only when every one of them was written.
-int write_files_atomic(const std::vector<std::string>& paths, const std::vector<std::string_view>& contents);
-
 struct StateRef {
     std::uint32_t file = 0;
     std::uint64_t offset = 0;  // bytes
