@@ -12,8 +12,8 @@
 #include "python/bindings.hpp"
 #include "python/frame.hpp"
 #include "results/binout.hpp"
-#include "results/edit.hpp"
-#include "results/error.hpp"
+#include "results/binout_edit.hpp"
+#include "results/lsda_error.hpp"
 #include "util/text.hpp"
 
 namespace tarvex::py {
@@ -365,8 +365,8 @@ nb::object py_read_states(PyBinout& self, nb::handle branch_h, nb::handle var_h,
 }
 
 // A Python value as a dataset.
-results::Data pyany_to_data(nb::handle v) {
-    results::Data d;
+results::EditDataset pyany_to_data(nb::handle v) {
+    results::EditDataset d;
     if (PyUnicode_Check(v.ptr())) {
         std::string s = arg_str(v, "values");
         d.variant = 10;
@@ -428,13 +428,13 @@ results::Data pyany_to_data(nb::handle v) {
 }
 
 template <class T>
-nb::object data_arr(const results::Data& d) {
+nb::object data_arr(const results::EditDataset& d) {
     std::vector<T> v(d.bytes.size() / sizeof(T));
     if (!v.empty()) std::memcpy(v.data(), d.bytes.data(), v.size() * sizeof(T));
     return arr(std::move(v));
 }
 
-nb::object data_to_py(const results::Data& d) {
+nb::object data_to_py(const results::EditDataset& d) {
     switch (d.variant) {
         case 0: return data_arr<std::int8_t>(d);
         case 1: return data_arr<std::int16_t>(d);
@@ -673,7 +673,7 @@ void bind_binout_editor(nb::module_& m) {
             "list",
             [](const PyEditor& self, nb::handle path) -> nb::object {
                 ExclusiveClaim claim(self);
-                const results::Node* n = self.e.find(arg_path(path, "path"));
+                const results::EditNode* n = self.e.find(arg_path(path, "path"));
                 if (!n || !n->is_dir) return nb::none();
                 nb::list out;
                 for (const auto& [name, child] : n->children) {
@@ -688,7 +688,7 @@ void bind_binout_editor(nb::module_& m) {
             "get",
             [](const PyEditor& self, nb::handle path) -> nb::object {
                 ExclusiveClaim claim(self);
-                const results::Node* n = self.e.find(arg_path(path, "path"));
+                const results::EditNode* n = self.e.find(arg_path(path, "path"));
                 if (!n || n->is_dir) return nb::none();
                 return data_to_py(n->data);
             },
@@ -700,7 +700,7 @@ void bind_binout_editor(nb::module_& m) {
             [](PyEditor& self, nb::handle path, nb::handle values) {
                 ExclusiveClaim claim(self);
                 SymPath p = arg_path(path, "path");
-                results::Data d = pyany_to_data(values);
+                results::EditDataset d = pyany_to_data(values);
                 unwrap(self.e.set(p, std::move(d)));
             },
             nb::arg("path"), nb::arg("values"),

@@ -250,7 +250,7 @@ std::optional<BlockSpec> Control::block_spec(StateBlock b) const noexcept {
     const std::uint64_t e = add(nglbv, 1);
     const std::uint64_t n = numnp;
     const std::uint64_t s = add(add(e, mul(n, node_values())), mul(nel8, word65));
-    auto make_block = [](std::uint64_t start, std::uint64_t count, std::uint64_t values) -> std::optional<BlockSpec> {
+    auto spec_at = [](std::uint64_t start, std::uint64_t count, std::uint64_t values) -> std::optional<BlockSpec> {
         if (start == kMax || mul(count, values) == kMax) return std::nullopt;  // not addressable
         return BlockSpec{start, count, values};
     };
@@ -258,25 +258,25 @@ std::optional<BlockSpec> Control::block_spec(StateBlock b) const noexcept {
     switch (b) {
         case StateBlock::Displacement:
             if (iu == 0 || n == 0) return std::nullopt;
-            return make_block(e, n, 3);
+            return spec_at(e, n, 3);
         case StateBlock::Velocity:
             if (iv == 0 || n == 0) return std::nullopt;
-            return make_block(vel, n, 3);
+            return spec_at(vel, n, 3);
         case StateBlock::Acceleration:
             if (ia == 0 || n == 0) return std::nullopt;
-            return make_block(add(vel, iv != 0 ? mul(3, n) : 0), n, 3);
+            return spec_at(add(vel, iv != 0 ? mul(3, n) : 0), n, 3);
         case StateBlock::Solid:
             if (nel8 == 0 || nv3d == 0) return std::nullopt;
-            return make_block(s, nel8, nv3d);
+            return spec_at(s, nel8, nv3d);
         case StateBlock::ThickShell:
             if (nelt == 0 || nv3dt == 0) return std::nullopt;
-            return make_block(add(s, mul(nel8, nv3d)), nelt, nv3dt);
+            return spec_at(add(s, mul(nel8, nv3d)), nelt, nv3dt);
         case StateBlock::Beam:
             if (nel2 == 0 || nv1d == 0) return std::nullopt;
-            return make_block(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), nel2, nv1d);
+            return spec_at(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), nel2, nv1d);
         case StateBlock::Shell:
             if (numrbe >= nel4 || nv2d == 0) return std::nullopt;
-            return make_block(add(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), mul(nel2, nv1d)), nel4 - numrbe,
+            return spec_at(add(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), mul(nel2, nv1d)), nel4 - numrbe,
                         nv2d);
     }
     return std::nullopt;
@@ -571,8 +571,8 @@ std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::shell_co
 std::optional<D3plot::View> D3plot::view(StateBlock b, const std::vector<std::size_t>& sel) const {
     const Control& c = control();
     if (c.word_size != 4 || sel.empty()) return std::nullopt;
-    auto make_block = c.block_spec(b);
-    if (!make_block) return std::nullopt;
+    auto spec = c.block_spec(b);
+    if (!spec) return std::nullopt;
     const StateRef& first = layout_.states[sel[0]];
     std::uint64_t step = c.bytes_per_state();
     if (sel.size() > 1) {
@@ -588,27 +588,27 @@ std::optional<D3plot::View> D3plot::view(StateBlock b, const std::vector<std::si
     }
     // The whole strided extent must lie in the mapping.
     std::string_view f = file(first.file);
-    std::uint64_t begin = add(first.offset, mul(make_block->start_word, 4));
-    std::uint64_t last = add(add(first.offset, mul(step, sel.size() - 1)), mul(make_block->start_word, 4));
-    if (begin == kMax || last == kMax || !fits(last, mul(make_block->count, make_block->values), 4, f.size()))
+    std::uint64_t begin = add(first.offset, mul(spec->start_word, 4));
+    std::uint64_t last = add(add(first.offset, mul(step, sel.size() - 1)), mul(spec->start_word, 4));
+    if (begin == kMax || last == kMax || !fits(last, mul(spec->count, spec->values), 4, f.size()))
         return std::nullopt;
     return View{reinterpret_cast<const float*>(f.data() + begin), step};
 }
 
-D3Status D3plot::copy_block(const BlockSpec& make_block, const std::vector<std::size_t>& sel, void* out) const {
+D3Status D3plot::copy_block(const BlockSpec& spec, const std::vector<std::size_t>& sel, void* out) const {
     const Control& c = control();
     const std::uint64_t ws = c.word_size;
-    const std::uint64_t per = mul(make_block.count, make_block.values);
+    const std::uint64_t per = mul(spec.count, spec.values);
     // Check every extent first, so a failure leaves nothing half done.
     for (std::size_t k : sel) {
         const StateRef& s = layout_.states[k];
-        if (!fits(add(s.offset, mul(make_block.start_word, ws)), per, ws, file(s.file).size()))
+        if (!fits(add(s.offset, mul(spec.start_word, ws)), per, ws, file(s.file).size()))
             return D3plotError::msg("d3plot truncated: float block out of range");
     }
     char* dst = static_cast<char*>(out);
     auto one = [&](std::size_t i) {
         const StateRef& s = layout_.states[sel[i]];
-        std::memcpy(dst + i * per * ws, file(s.file).data() + s.offset + make_block.start_word * ws, per * ws);
+        std::memcpy(dst + i * per * ws, file(s.file).data() + s.offset + spec.start_word * ws, per * ws);
     };
     if (sel.size() >= 2 && mul(sel.size(), per) >= 65536)
         pool::parallel_each(sel.size(), one);

@@ -1,4 +1,4 @@
-#include "results/error.hpp"
+#include "results/lsda_error.hpp"
 
 namespace tarvex::results {
 
