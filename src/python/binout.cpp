@@ -30,45 +30,8 @@ namespace {
 
 // ---- Arguments ------------------------------------------------------------
 
-Error type_error(const char* param, const char* want) {
-    return Error::type(std::string("argument '") + param + "' must be " + want);
-}
-
-std::string arg_str(nb::handle h, const char* param) {
-    if (!PyUnicode_Check(h.ptr())) raise(type_error(param, "str"));
-    Py_ssize_t n = 0;
-    const char* s = PyUnicode_AsUTF8AndSize(h.ptr(), &n);
-    if (!s) {
-        PyErr_Clear();
-        raise(type_error(param, "str encodable as UTF-8"));
-    }
-    return std::string(s, static_cast<std::size_t>(n));
-}
-
-// The items of a sequence argument (a bare str or bytes is refused).
-std::vector<nb::handle> seq_items(nb::handle h, const char* param, const char* want, nb::object& keep) {
-    if (PyUnicode_Check(h.ptr()) || PyBytes_Check(h.ptr()) || !PySequence_Check(h.ptr()))
-        raise(type_error(param, want));
-    PyObject* fast = PySequence_Fast(h.ptr(), "");
-    if (!fast) {
-        PyErr_Clear();
-        raise(type_error(param, want));
-    }
-    keep = nb::steal(fast);
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast);
-    PyObject** items = PySequence_Fast_ITEMS(fast);
-    return std::vector<nb::handle>(items, items + n);
-}
-
-SymPath arg_path(nb::handle h, const char* param) {
-    nb::object keep;
-    SymPath out;
-    for (nb::handle it : seq_items(h, param, "a sequence of str", keep)) {
-        if (!PyUnicode_Check(it.ptr())) raise(type_error(param, "a sequence of str"));
-        out.push_back(arg_str(it, param));
-    }
-    return out;
-}
+// A directory path: a sequence of str segments.
+SymPath arg_path(nb::handle h, const char* param) { return arg_str_seq(h, param); }
 
 std::vector<SymPath> arg_paths(nb::handle h, const char* param) {
     nb::object keep;
@@ -80,44 +43,6 @@ std::vector<SymPath> arg_paths(nb::handle h, const char* param) {
     }
     return out;
 }
-
-// An entity id: a Python int or any integer that converts losslessly to one
-// (NumPy integer scalars, as ids() hands them out).
-std::int64_t arg_i64(nb::handle h, const char* param) {
-    nb::object as_int;
-    if (PyLong_Check(h.ptr())) {
-        as_int = nb::borrow(h);
-    } else {
-        if (PyFloat_Check(h.ptr()) || !PyIndex_Check(h.ptr())) raise(type_error(param, "int"));
-        PyObject* i = PyNumber_Index(h.ptr());
-        if (!i) {
-            PyErr_Clear();
-            raise(type_error(param, "int"));
-        }
-        as_int = nb::steal(i);
-    }
-    int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
-    if (overflow) raise(Error::overflow(std::string("argument '") + param + "' does not fit in a 64-bit integer"));
-    if (v == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
-        raise(type_error(param, "int"));
-    }
-    return v;
-}
-
-std::vector<std::int64_t> arg_i64_seq(nb::handle h, const char* param) {
-    nb::object keep;
-    std::vector<std::int64_t> out;
-    for (nb::handle it : seq_items(h, param, "a sequence of int", keep)) {
-        if (!PyLong_Check(it.ptr()) && (PyFloat_Check(it.ptr()) || !PyIndex_Check(it.ptr())))
-            raise(type_error(param, "a sequence of int"));
-        out.push_back(arg_i64(it, param));
-    }
-    return out;
-}
-
-std::vector<std::string> arg_str_seq(nb::handle h, const char* param) { return arg_path(h, param); }
 
 // ---- Results --------------------------------------------------------------
 

@@ -11,8 +11,12 @@ Error to_error(const results::LsdaError& e) {
     }
 }
 
-// Every d3plot failure (open, read, write) is a RuntimeError.
-Error to_error(const d3plot::D3plotError& e) { return Error::runtime(e.message()); }
+// A block or field that is not there is a KeyError; every other d3plot
+// failure (open, read, write) a RuntimeError.
+Error to_error(const d3plot::D3plotError& e) {
+    if (e.kind == d3plot::D3plotError::Kind::Missing) return Error::key(e.message());
+    return Error::runtime(e.message());
+}
 
 namespace {
 PyObject* g_panic = nullptr;

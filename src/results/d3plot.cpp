@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <limits>
 
 #include "file/path.hpp"
@@ -615,6 +616,86 @@ D3Status D3plot::copy_block(const BlockSpec& spec, const std::vector<std::size_t
     else
         for (std::size_t i = 0; i < sel.size(); ++i) one(i);
     return Unit{};
+}
+
+}  // namespace tarvex::d3plot
+
+namespace tarvex::d3plot {
+
+namespace {
+// n * count * values elements, or std::bad_alloc when that cannot be addressed.
+std::size_t elements(std::size_t n, std::uint64_t count, std::uint64_t values) {
+    std::size_t a = 0, b = 0;
+    if (__builtin_mul_overflow(n, count, &a) || __builtin_mul_overflow(a, values, &b)) throw std::bad_alloc();
+    return b;
+}
+
+// A block of count * values words of `word_size` bytes that no array (and no
+// file) can hold: counts of a damaged control block, seen when no state
+// would have to be read.
+bool block_too_large(std::uint64_t count, std::uint64_t values, std::uint64_t word_size) {
+    std::uint64_t per = 0, bytes = 0;
+    return __builtin_mul_overflow(count, values, &per) || __builtin_mul_overflow(per, word_size, &bytes) ||
+           bytes > static_cast<std::uint64_t>(PTRDIFF_MAX);
+}
+
+D3plotError truncated_block() { return D3plotError::msg("d3plot truncated: float block out of range"); }
+}  // namespace
+
+D3Result<D3plot::BlockRead> D3plot::plan_block(StateBlock b,
+                                               const std::optional<std::vector<std::int64_t>>& states) const {
+    auto sel = resolve_states(states);
+    if (!sel.ok()) return sel.error();
+    auto spec = control().block_spec(b);
+    if (!spec) return D3plotError::missing(std::string("block ") + state_block_name(b) + " is not present in this d3plot");
+    BlockRead plan;
+    plan.states = std::move(sel).value();
+    plan.spec = *spec;
+    plan.view = view(b, plan.states);
+    if (plan.view) return plan;
+    if (block_too_large(spec->count, spec->values, control().word_size)) return truncated_block();
+    plan.elements = elements(plan.states.size(), spec->count, spec->values);
+    return plan;
+}
+
+D3Result<D3plot::SegmentField> D3plot::segment_field(SegmentFieldKind kind, std::int64_t index,
+                                                     const std::optional<std::vector<std::int64_t>>& states) const {
+    const Control& c = control();
+    const D3plotError absent = D3plotError::missing("that interface field is not present in this file");
+    std::uint64_t offset = 0, width = 0;
+    if (kind == SegmentFieldKind::Interface) {
+        if (index < 0 || index > 4) return absent;
+        bool huge = false;  // widths come from the file: their sum may not fit
+        for (std::int64_t i = 0; i < index; ++i) huge |= __builtin_add_overflow(offset, c.widths[i], &offset);
+        width = c.widths[index];
+        if (width == 0 || huge) return absent;
+    } else {
+        if (index < 0 || static_cast<std::uint64_t>(index) >= c.nv2d) return absent;
+        offset = static_cast<std::uint64_t>(index);
+        width = 1;
+    }
+    auto sel = resolve_states(states);
+    if (!sel.ok()) return sel.error();
+    auto spec = c.block_spec(StateBlock::Shell);
+    if (!spec) return D3plotError::missing("no interface segment data in this file");
+    // A field reaching past the values of a segment is not there.
+    if (offset > spec->values || width > spec->values - offset) return absent;
+    if (block_too_large(spec->count, spec->values, c.word_size)) return truncated_block();
+    const std::size_t n = sel.value().size(), segs = spec->count, vals = spec->values;
+    std::vector<float> raw(elements(n, segs, vals));
+    if (c.word_size == 4) {
+        D3Status copied = copy_block(*spec, sel.value(), raw.data());
+        if (!copied.ok()) return copied.error();
+    } else {
+        std::vector<double> wide(raw.size());
+        D3Status copied = copy_block(*spec, sel.value(), wide.data());
+        if (!copied.ok()) return copied.error();
+        for (std::size_t i = 0; i < wide.size(); ++i) raw[i] = static_cast<float>(wide[i]);
+    }
+    SegmentField out{n, segs, static_cast<std::size_t>(width), std::vector<float>(elements(n, segs, width))};
+    for (std::size_t r = 0; r < n * segs; ++r)
+        std::memcpy(out.values.data() + r * width, raw.data() + r * vals + offset, width * sizeof(float));
+    return out;
 }
 
 }  // namespace tarvex::d3plot

@@ -169,6 +169,32 @@ public:
     // be present.
     D3Status copy_block(const BlockSpec& layout, const std::vector<std::size_t>& sel, void* out) const;
 
+    // How one block of selected states is read: a zero-copy view when there
+    // is one, otherwise a copy of `elements` values of the word size.
+    struct BlockRead {
+        std::vector<std::size_t> states;  // resolved state indices
+        BlockSpec spec;
+        std::optional<View> view;
+        std::size_t elements = 0;  // states * count * values
+    };
+    // A missing block is Missing "block {name} is not present in this d3plot";
+    // counts no array can hold are "d3plot truncated: float block out of
+    // range" (std::bad_alloc when only the selection makes them too large).
+    D3Result<BlockRead> plan_block(StateBlock b, const std::optional<std::vector<std::int64_t>>& states) const;
+    // Copy a planned block into `out` (plan.elements values of the word size).
+    D3Status copy_block(const BlockRead& plan, void* out) const { return copy_block(plan.spec, plan.states, out); }
+
+    // One named per-segment field of an interface-force or FSIFOR file:
+    // the `index`-th interface field (its width from the control block) or
+    // the `index`-th FSIFOR value, of the selected states, as singles.
+    enum class SegmentFieldKind { Interface, Fsifor };
+    struct SegmentField {
+        std::size_t states = 0, segments = 0, width = 0;
+        std::vector<float> values;  // states * segments * width
+    };
+    D3Result<SegmentField> segment_field(SegmentFieldKind kind, std::int64_t index,
+                                         const std::optional<std::vector<std::int64_t>>& states) const;
+
 private:
     std::vector<SourcePtr> files_;
     Layout layout_;
