@@ -6,7 +6,8 @@ Error to_error(const results::LsdaError& e) {
     using Kind = results::LsdaError::Kind;
     switch (e.kind) {
         case Kind::FileNotFound: return Error::not_found(e.message());
-        case Kind::SymbolNotFound: return Error::key(e.message());
+        case Kind::SymbolNotFound:
+        case Kind::EntityNotFound: return Error::key(e.message());
         default: return Error::runtime(e.message());
     }
 }
