@@ -201,10 +201,10 @@ TEST(BlockIncludes, CorruptBytesNeverCrash) {
 
 namespace {
 std::vector<GraphNode<int>> walk_with_blocks(const std::string& root) {
-    auto r = walk_includes<int>(root, [](const Meta& m) -> std::optional<Parsed<int>> {
+    auto r = walk_includes<int>(root, [](const WalkEntry& m) -> std::optional<LoadedFile<int>> {
         auto pf = parse_file_blocks(m.path);
         if (!pf.ok()) return std::nullopt;
-        return Parsed<int>{extract_includes(pf.value(), m.search), 0};
+        return LoadedFile<int>{extract_includes(pf.value(), m.search), 0};
     });
     EXPECT_TRUE(r.ok());
     return r.ok() ? std::move(r).value() : std::vector<GraphNode<int>>{};

@@ -1,8 +1,11 @@
 #include "file/path.hpp"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <sys/stat.h>
 
 namespace tarvex::path {
 
@@ -18,6 +21,36 @@ Result<std::string> canonical(const std::string& p) {
 bool exists(const std::string& p) {
     struct stat st;
     return !p.empty() && ::stat(p.c_str(), &st) == 0;
+}
+
+namespace {
+// The status of `p`, an empty path standing for the current directory.
+bool stat_dir_or_cwd(const std::string& p, struct stat* st) { return ::stat(p.empty() ? "." : p.c_str(), st) == 0; }
+}  // namespace
+
+bool is_dir(const std::string& p) {
+    struct stat st;
+    return stat_dir_or_cwd(p, &st) && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::pair<dev_t, ino_t>> directory_id(const std::string& p) {
+    struct stat st;
+    if (!stat_dir_or_cwd(p, &st) || !S_ISDIR(st.st_mode)) return std::nullopt;
+    return std::make_pair(st.st_dev, st.st_ino);
+}
+
+std::vector<std::string> list_dir(const std::string& dir) {
+    std::vector<std::string> out;
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return out;
+    while (dirent* e = ::readdir(d)) {
+        std::string n = e->d_name;
+        if (n == "." || n == "..") continue;
+        out.push_back(std::move(n));
+    }
+    ::closedir(d);
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 std::string parent(std::string_view p) {

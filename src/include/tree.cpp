@@ -17,7 +17,7 @@ std::uint64_t IncludeNode::total_files() const noexcept {
     return t;
 }
 
-std::optional<Parsed<std::uint64_t>> measure_file(const Meta& entry) {
+std::optional<LoadedFile<std::uint64_t>> measure_file(const WalkEntry& entry) {
     auto opened = Source::open(entry.path);
     if (auto* f = std::get_if<OpenFailure>(&opened)) {
         const char* what = f->stage == OpenFailure::Stage::Open ? "Cannot open file " : "Cannot mmap file ";
@@ -48,7 +48,7 @@ std::optional<Parsed<std::uint64_t>> measure_file(const Meta& entry) {
     }
     std::vector<std::string> search = extend_search(paths, base, entry.search);
 
-    Parsed<std::uint64_t> out;
+    LoadedFile<std::uint64_t> out;
     out.directives = resolve_directives(paths, base, entry.search);
     for (std::size_t i = 0; i < hits.size(); ++i) {
         const IncludeHit& h = hits[i];

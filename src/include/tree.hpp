@@ -27,7 +27,7 @@ struct IncludeNode {
 // cannot be opened or mapped (a directory, no read permission) throws an
 // operating-system ErrorException ("Cannot open file {path}: {os text}",
 // "Cannot mmap file {path}: {os text}"), which build_include_tree returns.
-std::optional<Parsed<std::uint64_t>> measure_file(const Meta& entry);
+std::optional<LoadedFile<std::uint64_t>> measure_file(const WalkEntry& entry);
 
 IncludeNode build_node(const std::vector<GraphNode<std::uint64_t>>& nodes, std::size_t index);
 

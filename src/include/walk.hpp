@@ -46,7 +46,9 @@ private:
     std::shared_ptr<const std::vector<std::string>> dirs_;
 };
 
-struct Meta {
+// One file of the walk's work list: who included it, where it is, the search
+// list and transform offsets it inherits, and the directive kind that reached it.
+struct WalkEntry {
     std::optional<std::size_t> parent;
     std::string path;
     SearchList search;
@@ -54,8 +56,10 @@ struct Meta {
     std::optional<IncludeKind> kind;
 };
 
+// What a loader returns for one file: its include directives and the
+// loader's own payload (a size, a parsed file).
 template <class T>
-struct Parsed {
+struct LoadedFile {
     std::vector<IncludeDirective> directives;
     T payload;
 };
@@ -85,34 +89,34 @@ struct VisitKeyHash {
 };
 }  // namespace detail
 
-// Walk the include graph from `root`.  `loader(const Meta&)` returns
-// std::optional<Parsed<T>>; an empty result leaves the file out.
+// Walk the include graph from `root`.  `loader(const WalkEntry&)` returns
+// std::optional<LoadedFile<T>>; an empty result leaves the file out.
 template <class T, class Loader>
 Result<std::vector<GraphNode<T>>> walk_includes(const std::string& root, Loader&& loader) {
     auto canon = path::canonical(root);
     if (!canon) return Error::runtime("Cannot resolve root path " + root + ": " + canon.error().message);
 
-    std::vector<Meta> work;
-    std::vector<std::optional<Parsed<T>>> results;
+    std::vector<WalkEntry> work;
+    std::vector<std::optional<LoadedFile<T>>> results;
     std::vector<std::vector<std::size_t>> children;
     std::unordered_set<detail::VisitKey, detail::VisitKeyHash> visited;
 
-    work.push_back(Meta{std::nullopt, canon.value(), {}, {}, std::nullopt});
+    work.push_back(WalkEntry{std::nullopt, canon.value(), {}, {}, std::nullopt});
     visited.insert({canon.value(), {}});
 
     std::size_t level_begin = 0;
     while (level_begin < work.size()) {
         std::size_t level_end = work.size();
         std::size_t count = level_end - level_begin;
-        auto loaded = pool::parallel_map<std::optional<Parsed<T>>>(
-            count, [&](std::size_t i) { return loader(static_cast<const Meta&>(work[level_begin + i])); });
+        auto loaded = pool::parallel_map<std::optional<LoadedFile<T>>>(
+            count, [&](std::size_t i) { return loader(static_cast<const WalkEntry&>(work[level_begin + i])); });
         results.resize(level_end);
         children.resize(level_end);
         for (std::size_t i = 0; i < count; ++i) {
             std::size_t idx = level_begin + i;
             results[idx] = std::move(loaded[i]);
             if (!results[idx]) continue;
-            const Parsed<T>& parsed = *results[idx];
+            const LoadedFile<T>& parsed = *results[idx];
             // Copy what the loop needs: `work` grows below.
             std::string entry_path = work[idx].path;
             TransformOffsets entry_offsets = work[idx].offsets;
@@ -133,7 +137,7 @@ Result<std::vector<GraphNode<T>>> walk_includes(const std::string& root, Loader&
                 TransformOffsets o = entry_offsets + d.offsets;
                 if (!visited.insert({p, o}).second) continue;
                 children[idx].push_back(work.size());
-                work.push_back(Meta{idx, std::move(p), search, o, d.kind});
+                work.push_back(WalkEntry{idx, std::move(p), search, o, d.kind});
             }
         }
         level_begin = level_end;

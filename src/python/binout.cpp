@@ -12,8 +12,8 @@
 #include "python/bindings.hpp"
 #include "python/frame.hpp"
 #include "results/binout.hpp"
-#include "results/edit.hpp"
-#include "results/error.hpp"
+#include "results/binout_edit.hpp"
+#include "results/lsda_error.hpp"
 #include "util/text.hpp"
 
 namespace tarvex::py {
@@ -30,45 +30,8 @@ namespace {
 
 // ---- Arguments ------------------------------------------------------------
 
-Error type_error(const char* param, const char* want) {
-    return Error::type(std::string("argument '") + param + "' must be " + want);
-}
-
-std::string arg_str(nb::handle h, const char* param) {
-    if (!PyUnicode_Check(h.ptr())) raise(type_error(param, "str"));
-    Py_ssize_t n = 0;
-    const char* s = PyUnicode_AsUTF8AndSize(h.ptr(), &n);
-    if (!s) {
-        PyErr_Clear();
-        raise(type_error(param, "str encodable as UTF-8"));
-    }
-    return std::string(s, static_cast<std::size_t>(n));
-}
-
-// The items of a sequence argument (a bare str or bytes is refused).
-std::vector<nb::handle> seq_items(nb::handle h, const char* param, const char* want, nb::object& keep) {
-    if (PyUnicode_Check(h.ptr()) || PyBytes_Check(h.ptr()) || !PySequence_Check(h.ptr()))
-        raise(type_error(param, want));
-    PyObject* fast = PySequence_Fast(h.ptr(), "");
-    if (!fast) {
-        PyErr_Clear();
-        raise(type_error(param, want));
-    }
-    keep = nb::steal(fast);
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast);
-    PyObject** items = PySequence_Fast_ITEMS(fast);
-    return std::vector<nb::handle>(items, items + n);
-}
-
-SymPath arg_path(nb::handle h, const char* param) {
-    nb::object keep;
-    SymPath out;
-    for (nb::handle it : seq_items(h, param, "a sequence of str", keep)) {
-        if (!PyUnicode_Check(it.ptr())) raise(type_error(param, "a sequence of str"));
-        out.push_back(arg_str(it, param));
-    }
-    return out;
-}
+// A directory path: a sequence of str segments.
+SymPath arg_path(nb::handle h, const char* param) { return arg_str_seq(h, param); }
 
 std::vector<SymPath> arg_paths(nb::handle h, const char* param) {
     nb::object keep;
@@ -80,44 +43,6 @@ std::vector<SymPath> arg_paths(nb::handle h, const char* param) {
     }
     return out;
 }
-
-// An entity id: a Python int or any integer that converts losslessly to one
-// (NumPy integer scalars, as ids() hands them out).
-std::int64_t arg_i64(nb::handle h, const char* param) {
-    nb::object as_int;
-    if (PyLong_Check(h.ptr())) {
-        as_int = nb::borrow(h);
-    } else {
-        if (PyFloat_Check(h.ptr()) || !PyIndex_Check(h.ptr())) raise(type_error(param, "int"));
-        PyObject* i = PyNumber_Index(h.ptr());
-        if (!i) {
-            PyErr_Clear();
-            raise(type_error(param, "int"));
-        }
-        as_int = nb::steal(i);
-    }
-    int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
-    if (overflow) raise(Error::overflow(std::string("argument '") + param + "' does not fit in a 64-bit integer"));
-    if (v == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
-        raise(type_error(param, "int"));
-    }
-    return v;
-}
-
-std::vector<std::int64_t> arg_i64_seq(nb::handle h, const char* param) {
-    nb::object keep;
-    std::vector<std::int64_t> out;
-    for (nb::handle it : seq_items(h, param, "a sequence of int", keep)) {
-        if (!PyLong_Check(it.ptr()) && (PyFloat_Check(it.ptr()) || !PyIndex_Check(it.ptr())))
-            raise(type_error(param, "a sequence of int"));
-        out.push_back(arg_i64(it, param));
-    }
-    return out;
-}
-
-std::vector<std::string> arg_str_seq(nb::handle h, const char* param) { return arg_path(h, param); }
 
 // ---- Results --------------------------------------------------------------
 
@@ -165,100 +90,39 @@ void check_shape(std::uint64_t T, std::uint64_t M, std::size_t n) {
 
 // ---- Selectors ------------------------------------------------------------
 
-struct Selector {
-    enum Kind { None, Id, Ids, Name, Names } kind = None;
-    std::vector<std::int64_t> ids;
-    std::vector<std::string> names;
-    bool single() const { return kind == Id || kind == Name; }
-};
+// Which of id, ids, name, names was given (at most one, checked before any
+// conversion); nothing when none was.
+enum class SelectorArg { None, Id, Ids, Name, Names };
 
-// At most one of id, ids, name, names (checked before any conversion).
-Selector::Kind selector_kind(nb::handle id, nb::handle ids, nb::handle name, nb::handle names) {
+SelectorArg selector_arg(nb::handle id, nb::handle ids, nb::handle name, nb::handle names) {
     int given = !id.is_none() + !ids.is_none() + !name.is_none() + !names.is_none();
     if (given > 1) raise(Error::value("pass only one of id, ids, name, names"));
-    if (!id.is_none()) return Selector::Id;
-    if (!ids.is_none()) return Selector::Ids;
-    if (!name.is_none()) return Selector::Name;
-    if (!names.is_none()) return Selector::Names;
-    return Selector::None;
+    if (!id.is_none()) return SelectorArg::Id;
+    if (!ids.is_none()) return SelectorArg::Ids;
+    if (!name.is_none()) return SelectorArg::Name;
+    if (!names.is_none()) return SelectorArg::Names;
+    return SelectorArg::None;
 }
 
-Selector convert_selector(Selector::Kind k, nb::handle id, nb::handle ids, nb::handle name, nb::handle names) {
-    Selector s;
-    s.kind = k;
+results::EntitySelection convert_selector(SelectorArg k, nb::handle id, nb::handle ids, nb::handle name,
+                                          nb::handle names) {
+    results::EntitySelection s;
+    s.by_id = k == SelectorArg::Id || k == SelectorArg::Ids;
     switch (k) {
-        case Selector::Id: s.ids.push_back(arg_i64(id, "id")); break;
-        case Selector::Ids: s.ids = arg_i64_seq(ids, "ids"); break;
-        case Selector::Name: s.names.push_back(arg_str(name, "name")); break;
-        case Selector::Names: s.names = arg_str_seq(names, "names"); break;
-        case Selector::None: break;
+        case SelectorArg::Id: s.ids.push_back(arg_i64(id, "id")); break;
+        case SelectorArg::Ids: s.ids = arg_i64_seq(ids, "ids"); break;
+        case SelectorArg::Name: s.names.push_back(arg_str(name, "name")); break;
+        case SelectorArg::Names: s.names = arg_str_seq(names, "names"); break;
+        case SelectorArg::None: break;
     }
     return s;
 }
 
-// Column indices of the selected entities: for each wanted id (or legend
-// name) the first column whose id (or name) equals it.  Ids compare as
-// integers, which is the same as comparing their decimal texts.
-std::vector<std::uint64_t> resolve_cols(const Binout& b, const std::string& branch, const Selector& sel) {
-    const bool by_id = sel.kind == Selector::Id || sel.kind == Selector::Ids;
-    std::vector<std::int64_t> ids;
-    std::vector<std::string> names;
-    LsdaResult<bool> status = true;
-    {
-        nb::gil_scoped_release nogil;
-        if (by_id) {
-            auto r = b.ids(branch);
-            if (r)
-                ids = std::move(*r);
-            else
-                status = std::move(r).error();
-        } else {
-            auto r = b.legend(branch);
-            if (r)
-                names = std::move(*r);
-            else
-                status = std::move(r).error();
-        }
-    }
-    unwrap(std::move(status));
-    auto missing = [&](const std::string& key) {
-        return Error::key(std::string(by_id ? "id " : "name ") + text::quoted(key) + " not found in '" + branch + "'");
-    };
-    std::vector<std::uint64_t> cols;
-    if (by_id) {
-        std::unordered_map<std::int64_t, std::uint64_t> first;
-        first.reserve(ids.size());
-        for (std::size_t i = ids.size(); i-- > 0;) first[ids[i]] = i;
-        for (auto v : sel.ids) {
-            auto it = first.find(v);
-            if (it == first.end()) raise(missing(std::to_string(v)));
-            cols.push_back(it->second);
-        }
-    } else {
-        std::unordered_map<std::string, std::uint64_t> first;
-        for (std::size_t i = names.size(); i-- > 0;) first[names[i]] = i;
-        for (const auto& w : sel.names) {
-            auto it = first.find(w);
-            if (it == first.end()) raise(missing(w));
-            cols.push_back(it->second);
-        }
-    }
-    return cols;
-}
-
-results::StateColumns read_columns(const Binout& b, const std::string& branch, const std::string& var,
-                                   const std::vector<std::uint64_t>& cols) {
-    LsdaResult<results::StateColumns> r = LsdaError::conversion("");
-    {
-        nb::gil_scoped_release nogil;
-        r = b.read_columns(branch, var, cols);
-    }
-    return unwrap(std::move(r));
-}
-
-LsdaResult<ReadResult> read_nogil(const Binout& b, const SymPath& p) {
-    nb::gil_scoped_release nogil;
-    return b.read(p);
+// The values of selected columns: [T] for one entity given as id/name,
+// [T, k] for a list.
+nb::object selected_values(results::StateColumns&& sc, SelectorArg k) {
+    if (k == SelectorArg::Id || k == SelectorArg::Name) return arr(std::move(sc.values));
+    return f64_2d(std::move(sc.values), sc.n_states, sc.n_columns);
 }
 
 // ---- The Python classes ---------------------------------------------------
@@ -284,35 +148,20 @@ nb::object py_read(PyBinout& self, nb::args args, nb::handle id, nb::handle ids,
             path.push_back(arg_str(a, "path"));
         }
     }
-    Selector::Kind k = selector_kind(id, ids, name, names);
-    if (k != Selector::None) {
+    SelectorArg k = selector_arg(id, ids, name, names);
+    if (k != SelectorArg::None) {
         if (path.size() != 2) raise(Error::value("read(branch, var, id=/name=...) needs a branch and a variable"));
-        Selector sel = convert_selector(k, id, ids, name, names);
-        auto cols = resolve_cols(b, path[0], sel);
-        auto sc = read_columns(b, path[0], path[1], cols);
-        if (sel.single()) return arr(std::move(sc.values));
-        return f64_2d(std::move(sc.values), sc.n_states, sc.n_columns);
+        results::EntitySelection sel = convert_selector(k, id, ids, name, names);
+        auto picked = unwrap(released([&] { return b.read_selected(path[0], path[1], sel); }));
+        return selected_values(std::move(picked.columns), k);
     }
-    auto r = read_nogil(b, path);
-    if (r.ok()) {
-        ReadResult res = std::move(r).value();
-        if (!res.is_dir()) return result_to_py(std::move(res));
-        for (const auto& child : std::get<0>(res.data)) {
-            if (!results::is_state_dir(child)) continue;
-            SymPath sub = path;
-            sub.push_back(child);
-            auto r2 = read_nogil(b, sub);
-            return str_list(unwrap(std::move(r2)).keys());
-        }
-        return str_list(res.keys());
+    auto read = unwrap(released([&] { return b.read_path(path); }));
+    switch (read.kind) {
+        case results::PathRead::Kind::Dataset: return result_to_py(std::move(read.dataset));
+        case results::PathRead::Kind::Listing: return str_list(read.listing);
+        case results::PathRead::Kind::Aggregate: break;
     }
-    if (path.size() != 2) raise(r.error());
-    LsdaResult<results::StateValues> agg = LsdaError::conversion("");
-    {
-        nb::gil_scoped_release nogil;
-        agg = b.read_states(path[0], path[1]);
-    }
-    auto sv = unwrap(std::move(agg));
+    results::StateValues& sv = read.aggregate;
     if (sv.n_channels > 1) {
         check_shape(sv.n_states, sv.n_channels, sv.values.size());
         return f64_2d(std::move(sv.values), sv.n_states, sv.n_channels);
@@ -326,15 +175,10 @@ nb::object py_read_states(PyBinout& self, nb::handle branch_h, nb::handle var_h,
     const Binout& b = self.b;
     std::string branch = arg_str(branch_h, "branch");
     std::string var = arg_str(var_h, "var");
-    Selector::Kind k = selector_kind(id, ids, name, names);
+    SelectorArg k = selector_arg(id, ids, name, names);
     nb::dict d;
-    if (k == Selector::None) {
-        LsdaResult<results::StateValues> agg = LsdaError::conversion("");
-        {
-            nb::gil_scoped_release nogil;
-            agg = b.read_states(branch, var);
-        }
-        auto sv = unwrap(std::move(agg));
+    if (k == SelectorArg::None) {
+        auto sv = unwrap(released([&] { return b.read_states(branch, var); }));
         check_shape(sv.n_states, sv.n_channels, sv.values.size());
         d["time"] = arr(std::move(sv.times));
         d["values"] = f64_2d(std::move(sv.values), sv.n_states, sv.n_channels);
@@ -343,30 +187,17 @@ nb::object py_read_states(PyBinout& self, nb::handle branch_h, nb::handle var_h,
         d["n_channels"] = nb::int_(sv.n_channels);
         return d;
     }
-    Selector sel = convert_selector(k, id, ids, name, names);
-    auto cols = resolve_cols(b, branch, sel);
-    auto sc = read_columns(b, branch, var, cols);
-    std::vector<std::int64_t> all_ids;
-    {
-        nb::gil_scoped_release nogil;
-        auto r = b.ids(branch);
-        if (r) all_ids = std::move(*r);
-    }
-    std::vector<std::int64_t> col_ids(cols.size(), 0);
-    for (std::size_t j = 0; j < cols.size(); ++j)
-        if (cols[j] < all_ids.size()) col_ids[j] = all_ids[cols[j]];
-    d["time"] = arr(std::move(sc.times));
-    if (sel.single())
-        d["values"] = arr(std::move(sc.values));
-    else
-        d["values"] = f64_2d(std::move(sc.values), sc.n_states, sc.n_columns);
-    d["ids"] = arr(std::move(col_ids));
+    results::EntitySelection sel = convert_selector(k, id, ids, name, names);
+    auto picked = unwrap(released([&] { return b.read_selected(branch, var, sel); }));
+    d["time"] = arr(std::move(picked.columns.times));
+    d["values"] = selected_values(std::move(picked.columns), k);
+    d["ids"] = arr(std::move(picked.ids));
     return d;
 }
 
 // A Python value as a dataset.
-results::Data pyany_to_data(nb::handle v) {
-    results::Data d;
+results::EditDataset pyany_to_data(nb::handle v) {
+    results::EditDataset d;
     if (PyUnicode_Check(v.ptr())) {
         std::string s = arg_str(v, "values");
         d.variant = 10;
@@ -428,13 +259,13 @@ results::Data pyany_to_data(nb::handle v) {
 }
 
 template <class T>
-nb::object data_arr(const results::Data& d) {
+nb::object data_arr(const results::EditDataset& d) {
     std::vector<T> v(d.bytes.size() / sizeof(T));
     if (!v.empty()) std::memcpy(v.data(), d.bytes.data(), v.size() * sizeof(T));
     return arr(std::move(v));
 }
 
-nb::object data_to_py(const results::Data& d) {
+nb::object data_to_py(const results::EditDataset& d) {
     switch (d.variant) {
         case 0: return data_arr<std::int8_t>(d);
         case 1: return data_arr<std::int16_t>(d);
@@ -473,12 +304,7 @@ void bind_binout(nb::module_& m) {
             "__init__",
             [](PyBinout* self, nb::handle pattern) {
                 std::string p = arg_str(pattern, "pattern");
-                LsdaResult<Binout> r = LsdaError::conversion("");
-                {
-                    nb::gil_scoped_release nogil;
-                    r = Binout::open(p);
-                }
-                Binout b = unwrap(std::move(r));
+                Binout b = unwrap(released([&] { return Binout::open(p); }));
                 new (self) PyBinout();
                 self->b = std::move(b);
             },
@@ -510,7 +336,7 @@ void bind_binout(nb::module_& m) {
             [](const PyBinout& self, nb::handle path) {
                 SharedClaim claim(self);
                 SymPath p = arg_path(path, "path");
-                return str_list(unwrap(read_nogil(self.b, p)).keys());
+                return str_list(unwrap(released([&] { return self.b.read(p); })).keys());
             },
             nb::arg("path") = nb::list(), nb::sig("def channels(self, path: collections.abc.Sequence[str] = []) -> list[str]"),
             "Child names of the directory at path (sorted); [] for a dataset.")
@@ -533,31 +359,10 @@ void bind_binout(nb::module_& m) {
             [](const PyBinout& self, nb::handle path) {
                 SharedClaim claim(self);
                 SymPath p = arg_path(path, "path");
-                if (p.empty()) unwrap(LsdaResult<bool>(LsdaError::invalid_path("empty path")));
-                std::vector<double> values, times;
-                LsdaResult<bool> status = true;
-                {
-                    nb::gil_scoped_release nogil;
-                    auto r = self.b.read(p);
-                    if (!r) {
-                        status = std::move(r).error();
-                    } else {
-                        values = r->to_f64_vec();
-                        SymPath tp(p.begin(), p.end() - 1);
-                        tp.push_back("time");
-                        auto t = self.b.read(tp);
-                        if (t) {
-                            times = t->to_f64_vec();
-                        } else {
-                            times.resize(values.size());
-                            for (std::size_t i = 0; i < times.size(); ++i) times[i] = static_cast<double>(i);
-                        }
-                    }
-                }
-                unwrap(std::move(status));
+                auto series = unwrap(released([&] { return self.b.read_time_series(p); }));
                 nb::dict d;
-                d["time"] = arr(std::move(times));
-                d["values"] = arr(std::move(values));
+                d["time"] = arr(std::move(series.times));
+                d["values"] = arr(std::move(series.values));
                 d["channel"] = nb::str(p.back().data(), p.back().size());
                 return d;
             },
@@ -569,16 +374,7 @@ void bind_binout(nb::module_& m) {
             [](const PyBinout& self, nb::handle path) {
                 SharedClaim claim(self);
                 SymPath p = arg_path(path, "path");
-                LsdaResult<std::vector<double>> r = std::vector<double>{};
-                {
-                    nb::gil_scoped_release nogil;
-                    auto rr = self.b.read(p);
-                    if (rr)
-                        r = rr->to_f64_vec();
-                    else
-                        r = std::move(rr).error();
-                }
-                return arr(unwrap(std::move(r)));
+                return arr(unwrap(released([&] { return self.b.read_f64(p); })));
             },
             nb::arg("path"), nb::sig("def read_f64(self, path: collections.abc.Sequence[str]) -> numpy.ndarray"),
             "A dataset converted to a 1-D float64 array (a directory gives an empty array).")
@@ -587,11 +383,7 @@ void bind_binout(nb::module_& m) {
             [](const PyBinout& self, nb::handle paths) {
                 SharedClaim claim(self);
                 std::vector<SymPath> ps = arg_paths(paths, "paths");
-                std::vector<LsdaResult<ReadResult>> rs;
-                {
-                    nb::gil_scoped_release nogil;
-                    rs = self.b.read_many(ps);
-                }
+                std::vector<LsdaResult<ReadResult>> rs = released([&] { return self.b.read_many(ps); });
                 for (auto& r : rs)
                     if (!r) raise(r.error());
                 nb::list out;
@@ -606,12 +398,7 @@ void bind_binout(nb::module_& m) {
             [](const PyBinout& self, nb::handle branch) {
                 SharedClaim claim(self);
                 std::string br = arg_str(branch, "branch");
-                LsdaResult<std::vector<std::int64_t>> r = std::vector<std::int64_t>{};
-                {
-                    nb::gil_scoped_release nogil;
-                    r = self.b.ids(br);
-                }
-                return arr(unwrap(std::move(r)));
+                return arr(unwrap(released([&] { return self.b.ids(br); })));
             },
             nb::arg("branch"), nb::sig("def ids(self, branch: str) -> numpy.ndarray"),
             "The branch's entity ids (branch/metadata/ids) as int64.")
@@ -656,12 +443,7 @@ void bind_binout_editor(nb::module_& m) {
                 BinoutEditor e;
                 if (!path.is_none()) {
                     std::string p = arg_str(path, "path");
-                    LsdaResult<BinoutEditor> r = BinoutEditor();
-                    {
-                        nb::gil_scoped_release nogil;
-                        r = BinoutEditor::load(p);
-                    }
-                    e = unwrap(std::move(r));
+                    e = unwrap(released([&] { return BinoutEditor::load(p); }));
                 }
                 new (self) PyEditor();
                 self->e = std::move(e);
@@ -673,7 +455,7 @@ void bind_binout_editor(nb::module_& m) {
             "list",
             [](const PyEditor& self, nb::handle path) -> nb::object {
                 ExclusiveClaim claim(self);
-                const results::Node* n = self.e.find(arg_path(path, "path"));
+                const results::EditNode* n = self.e.find(arg_path(path, "path"));
                 if (!n || !n->is_dir) return nb::none();
                 nb::list out;
                 for (const auto& [name, child] : n->children) {
@@ -688,7 +470,7 @@ void bind_binout_editor(nb::module_& m) {
             "get",
             [](const PyEditor& self, nb::handle path) -> nb::object {
                 ExclusiveClaim claim(self);
-                const results::Node* n = self.e.find(arg_path(path, "path"));
+                const results::EditNode* n = self.e.find(arg_path(path, "path"));
                 if (!n || n->is_dir) return nb::none();
                 return data_to_py(n->data);
             },
@@ -700,7 +482,7 @@ void bind_binout_editor(nb::module_& m) {
             [](PyEditor& self, nb::handle path, nb::handle values) {
                 ExclusiveClaim claim(self);
                 SymPath p = arg_path(path, "path");
-                results::Data d = pyany_to_data(values);
+                results::EditDataset d = pyany_to_data(values);
                 unwrap(self.e.set(p, std::move(d)));
             },
             nb::arg("path"), nb::arg("values"),
@@ -730,12 +512,7 @@ void bind_binout_editor(nb::module_& m) {
                 ExclusiveClaim claim(self);
                 std::string p = arg_str(path, "path");
                 std::string bytes = self.e.to_bytes();
-                Status st = ok_status();
-                {
-                    nb::gil_scoped_release nogil;
-                    st = tarvex::write_file(p, bytes);
-                }
-                unwrap(std::move(st));
+                unwrap(released([&] { return tarvex::write_file(p, bytes); }));
             },
             nb::arg("path"), nb::sig("def write(self, path: str) -> None"),
             "Write the whole tree as one LSDA file (created or truncated).  Raises OSError on failure.");

@@ -13,6 +13,7 @@
 #include <functional>
 #include <tuple>
 
+#include "file/write.hpp"
 #include "python/bindings.hpp"
 #include "python/frame.hpp"
 #include "results/d3plot.hpp"
@@ -37,72 +38,14 @@ d3::StateBlock to_block(const StateBlockV& b) {
 
 // ---- Array arguments ----------------------------------------------------------
 
-// A caller's buffer, released on scope exit.
-class Buffer {
-public:
-    bool get(nb::handle obj) {
-        if (!is_ndarray(obj)) return false;
-        if (PyObject_GetBuffer(obj.ptr(), &view_, PyBUF_RECORDS_RO) != 0) {
-            PyErr_Clear();
-            return false;
-        }
-        have_ = true;
-        return true;
-    }
-    ~Buffer() {
-        if (have_) PyBuffer_Release(&view_);
-    }
-    const Py_buffer& view() const { return view_; }
-    // The format letter without a byte-order prefix.
-    char format() const {
-        const char* f = view_.format ? view_.format : "B";
-        if (*f == '<' || *f == '=' || *f == '@') ++f;
-        return f[0] && !f[1] ? f[0] : '\0';
-    }
-    std::size_t size() const {
-        std::size_t n = 1;
-        for (int i = 0; i < view_.ndim; ++i) n *= static_cast<std::size_t>(view_.shape[i]);
-        return n;
-    }
-    // Call f(pointer) for every element in logical (C) order.
-    template <class F>
-    void each(F&& f) const {
-        const int nd = view_.ndim;
-        const std::size_t n = size();
-        if (n == 0) return;
-        const char* base = static_cast<const char*>(view_.buf);
-        if (nd == 0) {
-            f(base);
-            return;
-        }
-        std::vector<Py_ssize_t> idx(static_cast<std::size_t>(nd), 0);
-        const char* p = base;
-        for (std::size_t k = 0; k < n; ++k) {
-            f(p);
-            for (int d = nd - 1; d >= 0; --d) {
-                if (++idx[d] < view_.shape[d]) {
-                    p += view_.strides[d];
-                    break;
-                }
-                p -= view_.strides[d] * (view_.shape[d] - 1);
-                idx[d] = 0;
-            }
-        }
-    }
-
-private:
-    Py_buffer view_{};
-    bool have_ = false;
-};
-
 // A float32 or float64 NumPy array of any shape, in logical order, as singles.
 // `last_dim` receives the length of the last dimension (1 for 0-d arrays).
 std::vector<float> float_values(nb::handle obj, std::size_t* last_dim = nullptr) {
-    Buffer b;
+    ArrayView b;
     const Error bad = Error::type("expected a float32 or float64 numpy array");
     if (!b.get(obj)) raise(bad);
     char f = b.format();
-    std::size_t isz = static_cast<std::size_t>(b.view().itemsize);
+    std::size_t isz = b.itemsize();
     if (!((f == 'f' && isz == 4) || (f == 'd' && isz == 8))) raise(bad);
     std::vector<float> out(b.size());
     float* o = out.data();
@@ -125,7 +68,7 @@ std::optional<std::vector<float>> opt_float_values(nb::handle obj) {
 
 // A two-dimensional int64 array (rows, k) as low 32 bits, row by row.
 std::vector<std::int32_t> conn_rows(nb::handle obj, std::size_t k, const char* shape_msg) {
-    Buffer b;
+    ArrayView b;
     const Error bad = Error::type("argument 'conn' must be a 2-D numpy.ndarray of dtype int64");
     if (!b.get(obj)) raise(bad);
     char f = b.format();
@@ -191,54 +134,6 @@ std::optional<std::vector<std::int64_t>> states_arg(nb::handle obj, std::size_t 
     return out;
 }
 
-// An uninitialised buffer of n elements handed to NumPy without a copy.
-// Large buffers are aligned for transparent huge pages, which saves most of
-// the page faults of filling them.
-template <class T>
-struct ArrayBuffer {
-    T* data = nullptr;
-    std::size_t n = 0;
-    explicit ArrayBuffer(std::size_t count) : n(count) {
-        constexpr std::size_t kHuge = 2u << 20;
-        const std::size_t bytes = count * sizeof(T);
-        if (count != 0 && bytes / sizeof(T) != count) throw std::bad_alloc();
-        if (bytes >= 2 * kHuge) {
-            std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
-            data = static_cast<T*>(std::aligned_alloc(kHuge, rounded));
-            if (data) ::madvise(data, rounded, MADV_HUGEPAGE);
-        } else {
-            data = static_cast<T*>(std::malloc(bytes ? bytes : 1));
-        }
-        if (!data) throw std::bad_alloc();
-    }
-    ~ArrayBuffer() { std::free(data); }
-    ArrayBuffer(const ArrayBuffer&) = delete;
-    ArrayBuffer& operator=(const ArrayBuffer&) = delete;
-
-    nb::object to_numpy(std::initializer_list<std::size_t> shape) {
-        T* raw = std::exchange(data, nullptr);
-        nb::capsule owner(raw, [](void* p) noexcept { std::free(p); });
-        return nb::cast(nb::ndarray<nb::numpy, T>(raw, shape.size(), shape.begin(), owner));
-    }
-};
-
-// n * count * values elements, or MemoryError when that cannot be addressed.
-std::size_t elements(std::size_t n, std::uint64_t count, std::uint64_t values) {
-    std::size_t a = 0, b = 0;
-    if (__builtin_mul_overflow(n, count, &a) || __builtin_mul_overflow(a, values, &b)) throw std::bad_alloc();
-    return b;
-}
-
-// A block of count * values words of `itemsize` bytes that no array (and no
-// file) can hold: counts of a damaged control block, seen when no state
-// would have to be read.
-void check_block_size(std::uint64_t count, std::uint64_t values, std::size_t itemsize) {
-    std::uint64_t per = 0, bytes = 0;
-    if (__builtin_mul_overflow(count, values, &per) || __builtin_mul_overflow(per, itemsize, &bytes) ||
-        bytes > static_cast<std::uint64_t>(PTRDIFF_MAX))
-        raise(d3::D3plotError::msg("d3plot truncated: float block out of range"));
-}
-
 // ---- D3plot -----------------------------------------------------------------
 
 using SegStates = std::optional<std::variant<std::int64_t, std::vector<std::int64_t>>>;
@@ -281,87 +176,45 @@ nb::object view_array(nb::handle self, const float* data, std::uint64_t step, st
 
 nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle states) {
     const d3::D3plot& d = *nb::inst_ptr<d3::D3plot>(self);
-    const d3::StateBlock b = to_block(which);
-    auto sel = unwrap(d.resolve_states(states_arg(states, d.num_states())));
-    auto layout = d.control().block_spec(b);
-    if (auto v = d.view(b, sel)) return view_array(self, v->data, v->stride_bytes, sel.size(), layout->count, layout->values);
-    if (!layout) raise(Error::key(std::string("block ") + d3::state_block_name(b) + " is not present in this d3plot"));
-    check_block_size(layout->count, layout->values, d.control().word_size);
-    const std::size_t total = elements(sel.size(), layout->count, layout->values);
+    auto plan = unwrap(d.plan_block(to_block(which), states_arg(states, d.num_states())));
+    const std::size_t n = plan.states.size();
+    if (plan.view) return view_array(self, plan.view->data, plan.view->stride_bytes, n, plan.spec.count, plan.spec.values);
     if (d.control().word_size == 4) {
-        ArrayBuffer<float> out(total);
-        unwrap(d.copy_block(*layout, sel, out.data));
-        return out.to_numpy({sel.size(), layout->count, layout->values});
+        OwnedArray<float> out(plan.elements);
+        unwrap(d.copy_block(plan, out.data()));
+        return out.to_numpy({n, plan.spec.count, plan.spec.values});
     }
-    ArrayBuffer<double> out(total);
-    unwrap(d.copy_block(*layout, sel, out.data));
-    return out.to_numpy({sel.size(), layout->count, layout->values});
+    OwnedArray<double> out(plan.elements);
+    unwrap(d.copy_block(plan, out.data()));
+    return out.to_numpy({n, plan.spec.count, plan.spec.values});
 }
 
 nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const SegStates& states) {
-    const d3::Control& c = d.control();
-    std::uint64_t offset = 0, width = 0;
-    const Error absent = Error::key("that interface field is not present in this file");
+    using Kind = d3::D3plot::SegmentFieldKind;
+    Kind kind;
+    std::int64_t index;
     if (nb::isinstance<InterfaceFieldV>(field)) {
-        std::int64_t k = nb::cast<const InterfaceFieldV&>(field).value;
-        if (k < 0 || k > 4) raise(absent);
-        bool huge = false;  // widths come from the file: their sum may not fit
-        for (std::int64_t i = 0; i < k; ++i) huge |= __builtin_add_overflow(offset, c.widths[i], &offset);
-        width = c.widths[k];
-        if (width == 0 || huge) raise(absent);
+        kind = Kind::Interface;
+        index = nb::cast<const InterfaceFieldV&>(field).value;
     } else if (nb::isinstance<FsiforFieldV>(field)) {
-        std::int64_t k = nb::cast<const FsiforFieldV&>(field).value;
-        if (k < 0 || static_cast<std::uint64_t>(k) >= c.nv2d) raise(absent);
-        offset = static_cast<std::uint64_t>(k);
-        width = 1;
+        kind = Kind::Fsifor;
+        index = nb::cast<const FsiforFieldV&>(field).value;
     } else {
         raise(Error::type("field must be an InterfaceField or FsiforField"));
     }
-    std::optional<std::vector<std::int64_t>> sel_arg;
+    std::optional<std::vector<std::int64_t>> sel;
     if (states) {
         if (auto* i = std::get_if<std::int64_t>(&*states))
-            sel_arg = std::vector<std::int64_t>{*i};
+            sel = std::vector<std::int64_t>{*i};
         else
-            sel_arg = std::get<std::vector<std::int64_t>>(*states);
+            sel = std::get<std::vector<std::int64_t>>(*states);
     }
-    auto sel = unwrap(d.resolve_states(sel_arg));
-    auto layout = c.block_spec(d3::StateBlock::Shell);
-    if (!layout) raise(Error::key("no interface segment data in this file"));
-    // Widths come from the file: a field reaching past the values of a
-    // segment is not there.
-    if (offset > layout->values || width > layout->values - offset) raise(absent);
-    check_block_size(layout->count, layout->values, c.word_size);
-    const std::size_t n = sel.size(), segs = layout->count, vals = layout->values;
-    std::vector<float> raw(elements(n, segs, vals));
-    if (c.word_size == 4) {
-        unwrap(d.copy_block(*layout, sel, raw.data()));
-    } else {
-        std::vector<double> wide(raw.size());
-        unwrap(d.copy_block(*layout, sel, wide.data()));
-        for (std::size_t i = 0; i < wide.size(); ++i) raw[i] = static_cast<float>(wide[i]);
-    }
-    std::vector<float> out(elements(n, segs, width));
-    for (std::size_t r = 0; r < n * segs; ++r)
-        std::memcpy(out.data() + r * width, raw.data() + r * vals + offset, width * sizeof(float));
-    return nb::cast(to_numpy<float>(std::move(out), {n, segs, static_cast<std::size_t>(width)}));
+    auto f = unwrap(d.segment_field(kind, index, sel));
+    return nb::cast(to_numpy<float>(std::move(f.values), {f.states, f.segments, f.width}));
 }
 
 d3::D3plot open_released(const std::string& path) {
-    d3::D3Result<d3::D3plot> r = [&] {
-        nb::gil_scoped_release unlocked;
-        return d3::D3plot::open(path);
-    }();
-    return unwrap(std::move(r));
-}
-
-template <class T>
-T released(const std::function<d3::D3Result<T>()>& f) {
-    std::optional<d3::D3Result<T>> r;
-    {
-        nb::gil_scoped_release unlocked;
-        r.emplace(f());
-    }
-    return unwrap(std::move(*r));
+    return unwrap(released([&] { return d3::D3plot::open(path); }));
 }
 
 nb::object ids_array(std::vector<std::int64_t>&& v) { return nb::cast(to_numpy_1d<std::int64_t>(std::move(v))); }
@@ -393,12 +246,7 @@ struct PyD3plotEditor : Claimable {
 nb::bytes as_py_bytes(const std::string& s) { return nb::bytes(s.data(), s.size()); }
 
 void write_bytes_released(const std::string& bytes, const std::string& path) {
-    int err;
-    {
-        nb::gil_scoped_release unlocked;
-        err = d3::write_file_atomic(path, bytes);
-    }
-    if (err) raise(Error::os(err));
+    unwrap(released([&] { return write_file(path, bytes, FifoOpen::WaitForReader); }));
 }
 
 
@@ -447,15 +295,15 @@ void bind_d3plot(nb::module_& m) {
             "node_coordinates",
             [](const d3::D3plot& d, Index state) {
                 std::uint64_t s = state.get("state");
-                auto v = released<std::vector<double>>([&] { return d.node_coordinates(s); });
+                auto v = unwrap(released([&] { return d.node_coordinates(s); }));
                 return to_numpy<double>(std::move(v), {d.num_nodes(), 3});
             },
             nb::arg("state"), "The current node coordinates of one state, float64 [num_nodes, 3].")
         .def(
             "node_coordinates_all",
             [](const d3::D3plot& d) {
-                ArrayBuffer<double> out(d.num_states() * d.num_nodes() * 3);
-                released<Unit>([&] { return d.node_coordinates_all_into(out.data); });
+                OwnedArray<double> out(d.num_states() * d.num_nodes() * 3);
+                unwrap(released([&] { return d.node_coordinates_all_into(out.data()); }));
                 return out.to_numpy({d.num_states(), d.num_nodes(), 3});
             },
             "The current node coordinates of every state, float64 [num_states, num_nodes, 3].")
@@ -464,13 +312,13 @@ void bind_d3plot(nb::module_& m) {
             [](const d3::D3plot& d, Index state) {
                 std::uint64_t s = state.get("state");
                 return to_numpy_1d<double>(
-                    released<std::vector<double>>([&] { return d.displacement_magnitudes(s); }));
+                    unwrap(released([&] { return d.displacement_magnitudes(s); })));
             },
             nb::arg("state"),
             "Distance of every node from its initial position in one state, float64 [num_nodes].")
         .def(
             "max_displacement_final",
-            [](const d3::D3plot& d) { return released<double>([&] { return d.max_displacement_final(); }); },
+            [](const d3::D3plot& d) { return unwrap(released([&] { return d.max_displacement_final(); })); },
             "The largest node displacement of the last state (NaN skipped, never negative).")
         .def(
             "node_ids", [](const d3::D3plot& d) { return ids_array(d.node_ids()); },
@@ -639,7 +487,7 @@ void bind_d3plot_editor(nb::module_& m) {
         .def(
             "__init__",
             [](PyD3plotEditor* self, const std::string& path) {
-                auto e = released<d3::D3plotEditor>([&] { return d3::D3plotEditor::load(path); });
+                auto e = unwrap(released([&] { return d3::D3plotEditor::load(path); }));
                 new (self) PyD3plotEditor(std::move(e));
             },
             nb::arg("path"), "Load the family whose base file is `path`.")
@@ -684,7 +532,7 @@ void bind_d3plot_editor(nb::module_& m) {
             "save",
             [](PyD3plotEditor& s) {
                 SharedClaim claim(s);
-                released<Unit>([&] { return s.e.save(); });
+                unwrap(released([&] { return s.e.save(); }));
             },
             "Rewrite every loaded file in place.  Each file is written to a temporary name and renamed "
             "into place once all are written, so a failure leaves the old files.")
@@ -692,7 +540,7 @@ void bind_d3plot_editor(nb::module_& m) {
             "write",
             [](PyD3plotEditor& s, const std::string& path) {
                 SharedClaim claim(s);
-                released<Unit>([&] { return s.e.write(path); });
+                unwrap(released([&] { return s.e.write(path); }));
             },
             nb::arg("path"), "Write the family as path, path01 ... path99, path100 ...");
 }

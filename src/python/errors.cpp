@@ -6,13 +6,18 @@ Error to_error(const results::LsdaError& e) {
     using Kind = results::LsdaError::Kind;
     switch (e.kind) {
         case Kind::FileNotFound: return Error::not_found(e.message());
-        case Kind::SymbolNotFound: return Error::key(e.message());
+        case Kind::SymbolNotFound:
+        case Kind::EntityNotFound: return Error::key(e.message());
         default: return Error::runtime(e.message());
     }
 }
 
-// Every d3plot failure (open, read, write) is a RuntimeError.
-Error to_error(const d3plot::D3plotError& e) { return Error::runtime(e.message()); }
+// A block or field that is not there is a KeyError; every other d3plot
+// failure (open, read, write) a RuntimeError.
+Error to_error(const d3plot::D3plotError& e) {
+    if (e.kind == d3plot::D3plotError::Kind::Missing) return Error::key(e.message());
+    return Error::runtime(e.message());
+}
 
 namespace {
 PyObject* g_panic = nullptr;

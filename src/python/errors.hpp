@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "results/d3plot_error.hpp"
-#include "results/error.hpp"
+#include "results/lsda_error.hpp"
 #include "util/error.hpp"
 
 namespace tarvex::py {

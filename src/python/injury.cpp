@@ -7,7 +7,6 @@
 
 #include "python/bindings.hpp"
 #include "python/frame.hpp"
-#include "python/numeric_args.hpp"
 #include "results/injury.hpp"
 #include "results/signal.hpp"
 

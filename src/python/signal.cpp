@@ -6,7 +6,6 @@
 
 #include "python/bindings.hpp"
 #include "python/frame.hpp"
-#include "python/numeric_args.hpp"
 #include "results/signal.hpp"
 
 namespace tarvex::py {

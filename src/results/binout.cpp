@@ -1,12 +1,12 @@
 #include "results/binout.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <unordered_map>
 
+#include "file/path.hpp"
 #include "results/glob.hpp"
 #include "results/lsda.hpp"
 #include "util/pool.hpp"
@@ -15,11 +15,6 @@
 namespace tarvex::results {
 
 namespace {
-
-bool file_exists(const std::string& p) {
-    struct stat st;
-    return ::stat(p.c_str(), &st) == 0;
-}
 
 // The doubles of a metadata text dataset as bytes.
 std::string to_bytes(const std::vector<double>& v) {
@@ -111,7 +106,7 @@ LsdaResult<Binout> Binout::open(const std::string& pattern) {
         for (int j = 1; j <= 999; ++j) {
             const char suffix[5] = {'%', char('0' + j / 100), char('0' + j / 10 % 10), char('0' + j % 10), 0};
             std::string q = p + suffix;
-            if (!file_exists(q)) break;
+            if (!path::exists(q)) break;
             all.push_back(std::move(q));
         }
     }
@@ -350,6 +345,108 @@ LsdaResult<std::string> Binout::title(const std::string& branch) const {
     auto r = read({branch, "metadata", "title"});
     if (!r) return std::move(r).error();
     return trimmed(to_bytes(r->to_f64_vec()));
+}
+
+LsdaResult<PathRead> Binout::read_path(const SymPath& path) const {
+    PathRead out;
+    auto r = read(path);
+    if (r.ok()) {
+        ReadResult res = std::move(r).value();
+        if (!res.is_dir()) {
+            out.dataset = std::move(res);
+            return out;
+        }
+        out.kind = PathRead::Kind::Listing;
+        for (const auto& child : std::get<0>(res.data)) {
+            if (!is_state_dir(child)) continue;
+            SymPath sub = path;
+            sub.push_back(child);
+            auto first_state = read(sub);
+            if (!first_state.ok()) return std::move(first_state).error();
+            out.listing = first_state.value().keys();
+            return out;
+        }
+        out.listing = res.keys();
+        return out;
+    }
+    if (path.size() != 2) return std::move(r).error();
+    auto agg = read_states(path[0], path[1]);
+    if (!agg.ok()) return std::move(agg).error();
+    out.kind = PathRead::Kind::Aggregate;
+    out.aggregate = std::move(agg).value();
+    return out;
+}
+
+LsdaResult<std::vector<double>> Binout::read_f64(const SymPath& path) const {
+    auto r = read(path);
+    if (!r.ok()) return std::move(r).error();
+    return r.value().to_f64_vec();
+}
+
+LsdaResult<TimeSeries> Binout::read_time_series(const SymPath& path) const {
+    if (path.empty()) return LsdaError::invalid_path("empty path");
+    auto values = read_f64(path);
+    if (!values.ok()) return std::move(values).error();
+    TimeSeries out;
+    out.values = std::move(values).value();
+    SymPath time_path(path.begin(), path.end() - 1);
+    time_path.push_back("time");
+    auto times = read_f64(time_path);
+    if (times.ok()) {
+        out.times = std::move(times).value();
+    } else {
+        out.times.resize(out.values.size());
+        for (std::size_t i = 0; i < out.times.size(); ++i) out.times[i] = static_cast<double>(i);
+    }
+    return out;
+}
+
+LsdaResult<std::vector<std::uint64_t>> Binout::select_columns(const std::string& branch,
+                                                              const EntitySelection& sel) const {
+    auto missing = [&](const std::string& key) {
+        return LsdaError::entity_not_found(std::string(sel.by_id ? "id " : "name ") + text::quoted(key) +
+                                           " not found in '" + branch + "'");
+    };
+    std::vector<std::uint64_t> cols;
+    if (sel.by_id) {
+        auto all = ids(branch);
+        if (!all.ok()) return std::move(all).error();
+        const std::vector<std::int64_t>& v = all.value();
+        std::unordered_map<std::int64_t, std::uint64_t> first;
+        first.reserve(v.size());
+        for (std::size_t i = v.size(); i-- > 0;) first[v[i]] = i;
+        for (auto id : sel.ids) {
+            auto it = first.find(id);
+            if (it == first.end()) return missing(std::to_string(id));
+            cols.push_back(it->second);
+        }
+    } else {
+        auto all = legend(branch);
+        if (!all.ok()) return std::move(all).error();
+        const std::vector<std::string>& v = all.value();
+        std::unordered_map<std::string, std::uint64_t> first;
+        for (std::size_t i = v.size(); i-- > 0;) first[v[i]] = i;
+        for (const auto& name : sel.names) {
+            auto it = first.find(name);
+            if (it == first.end()) return missing(name);
+            cols.push_back(it->second);
+        }
+    }
+    return cols;
+}
+
+LsdaResult<SelectedColumns> Binout::read_selected(const std::string& branch, const std::string& var,
+                                                  const EntitySelection& sel) const {
+    auto cols = select_columns(branch, sel);
+    if (!cols.ok()) return std::move(cols).error();
+    auto read = read_columns(branch, var, cols.value());
+    if (!read.ok()) return std::move(read).error();
+    SelectedColumns out{std::move(read).value(), std::vector<std::int64_t>(cols.value().size(), 0)};
+    auto all = ids(branch);
+    if (all.ok())
+        for (std::size_t j = 0; j < cols.value().size(); ++j)
+            if (cols.value()[j] < all.value().size()) out.ids[j] = all.value()[cols.value()[j]];
+    return out;
 }
 
 }  // namespace tarvex::results

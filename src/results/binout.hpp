@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "results/diskfile.hpp"
-#include "results/error.hpp"
+#include "results/lsda_error.hpp"
 #include "results/symbol.hpp"
 
 namespace tarvex::results {
@@ -30,6 +30,35 @@ struct StateColumns {
     std::vector<double> values;  // state-major, n_states x n_columns
     std::uint64_t n_states = 0;
     std::uint64_t n_columns = 0;
+};
+
+// Entities chosen by user id or by legend name.
+struct EntitySelection {
+    bool by_id = true;
+    std::vector<std::int64_t> ids;
+    std::vector<std::string> names;
+};
+
+// Selected entity columns of a variable, with the id of each column (0 when
+// the branch's id list is shorter).
+struct SelectedColumns {
+    StateColumns columns;
+    std::vector<std::int64_t> ids;
+};
+
+// What a path reads: a dataset, a listing of a directory's variables, or the
+// aggregation of a (branch, var) pair that is no dataset.
+struct PathRead {
+    enum class Kind { Dataset, Listing, Aggregate } kind = Kind::Dataset;
+    ReadResult dataset;
+    std::vector<std::string> listing;
+    StateValues aggregate;
+};
+
+// A dataset as float64 with its sibling "time" dataset.
+struct TimeSeries {
+    std::vector<double> times;  // 0, 1, ... n-1 when there is no sibling "time"
+    std::vector<double> values;
 };
 
 // True for a state directory name: "d" followed by at least one ASCII digit
@@ -58,6 +87,26 @@ public:
     LsdaResult<StateValues> read_states(const std::string& branch, const std::string& var) const;
     LsdaResult<StateColumns> read_columns(const std::string& branch, const std::string& var,
                                           const std::vector<std::uint64_t>& columns) const;
+
+    // A dataset as stored; a directory lists the variables of its first
+    // state directory (its own children when it has none); a (branch, var)
+    // path that is neither is aggregated over the branch's states.
+    LsdaResult<PathRead> read_path(const SymPath& path) const;
+
+    // A dataset converted to float64.
+    LsdaResult<std::vector<double>> read_f64(const SymPath& path) const;
+    // A dataset as float64 with its sibling "time" dataset; an empty path is
+    // InvalidPath "empty path".
+    LsdaResult<TimeSeries> read_time_series(const SymPath& path) const;
+
+    // Column index of each selected entity: the first column whose id (or
+    // legend name) equals it; EntityNotFound "id \"{id}\" not found in
+    // '{branch}'" / "name \"{name}\" not found in '{branch}'" otherwise.
+    LsdaResult<std::vector<std::uint64_t>> select_columns(const std::string& branch,
+                                                          const EntitySelection& sel) const;
+    // The selected columns of `var` over the branch's states, with their ids.
+    LsdaResult<SelectedColumns> read_selected(const std::string& branch, const std::string& var,
+                                              const EntitySelection& sel) const;
 
     LsdaResult<std::vector<std::int64_t>> ids(const std::string& branch) const;
     LsdaResult<std::vector<std::string>> legend(const std::string& branch) const;

@@ -1,12 +1,12 @@
 // d3plot control block, section walk, family listing and reader.
 #include "results/d3plot.hpp"
 
-#include <dirent.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <limits>
 
 #include "file/path.hpp"
@@ -251,7 +251,7 @@ std::optional<BlockSpec> Control::block_spec(StateBlock b) const noexcept {
     const std::uint64_t e = add(nglbv, 1);
     const std::uint64_t n = numnp;
     const std::uint64_t s = add(add(e, mul(n, node_values())), mul(nel8, word65));
-    auto make_block = [](std::uint64_t start, std::uint64_t count, std::uint64_t values) -> std::optional<BlockSpec> {
+    auto spec_at = [](std::uint64_t start, std::uint64_t count, std::uint64_t values) -> std::optional<BlockSpec> {
         if (start == kMax || mul(count, values) == kMax) return std::nullopt;  // not addressable
         return BlockSpec{start, count, values};
     };
@@ -259,25 +259,25 @@ std::optional<BlockSpec> Control::block_spec(StateBlock b) const noexcept {
     switch (b) {
         case StateBlock::Displacement:
             if (iu == 0 || n == 0) return std::nullopt;
-            return make_block(e, n, 3);
+            return spec_at(e, n, 3);
         case StateBlock::Velocity:
             if (iv == 0 || n == 0) return std::nullopt;
-            return make_block(vel, n, 3);
+            return spec_at(vel, n, 3);
         case StateBlock::Acceleration:
             if (ia == 0 || n == 0) return std::nullopt;
-            return make_block(add(vel, iv != 0 ? mul(3, n) : 0), n, 3);
+            return spec_at(add(vel, iv != 0 ? mul(3, n) : 0), n, 3);
         case StateBlock::Solid:
             if (nel8 == 0 || nv3d == 0) return std::nullopt;
-            return make_block(s, nel8, nv3d);
+            return spec_at(s, nel8, nv3d);
         case StateBlock::ThickShell:
             if (nelt == 0 || nv3dt == 0) return std::nullopt;
-            return make_block(add(s, mul(nel8, nv3d)), nelt, nv3dt);
+            return spec_at(add(s, mul(nel8, nv3d)), nelt, nv3dt);
         case StateBlock::Beam:
             if (nel2 == 0 || nv1d == 0) return std::nullopt;
-            return make_block(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), nel2, nv1d);
+            return spec_at(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), nel2, nv1d);
         case StateBlock::Shell:
             if (numrbe >= nel4 || nv2d == 0) return std::nullopt;
-            return make_block(add(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), mul(nel2, nv1d)), nel4 - numrbe,
+            return spec_at(add(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), mul(nel2, nv1d)), nel4 - numrbe,
                         nv2d);
     }
     return std::nullopt;
@@ -301,11 +301,8 @@ std::vector<std::string> family_paths(const std::string& base) {
     std::size_t slash = base.rfind('/');
     std::string name = slash == std::string::npos ? base : base.substr(slash + 1);
     if (name.empty()) return out;
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return out;
     std::vector<std::pair<std::uint64_t, std::string>> found;
-    while (dirent* ent = ::readdir(d)) {
-        std::string entry = ent->d_name;
+    for (std::string& entry : path::list_dir(dir)) {
         std::string cmp = text::utf8_lossy(entry);
         if (cmp.size() <= name.size() || cmp.compare(0, name.size(), name) != 0) continue;
         std::string_view digits(cmp.data() + name.size(), cmp.size() - name.size());
@@ -313,9 +310,8 @@ std::vector<std::string> family_paths(const std::string& base) {
         std::uint64_t key = 0;
         auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), key);
         if (ec != std::errc() || ptr != digits.data() + digits.size()) continue;
-        found.emplace_back(key, entry);
+        found.emplace_back(key, std::move(entry));
     }
-    ::closedir(d);
     std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::string prefix = slash == std::string::npos ? std::string() : base.substr(0, slash + 1);
     for (auto& [key, entry] : found) out.push_back(prefix + entry);
@@ -576,8 +572,8 @@ std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::shell_co
 std::optional<D3plot::View> D3plot::view(StateBlock b, const std::vector<std::size_t>& sel) const {
     const Control& c = control();
     if (c.word_size != 4 || sel.empty()) return std::nullopt;
-    auto make_block = c.block_spec(b);
-    if (!make_block) return std::nullopt;
+    auto spec = c.block_spec(b);
+    if (!spec) return std::nullopt;
     const StateRef& first = layout_.states[sel[0]];
     std::uint64_t step = c.bytes_per_state();
     if (sel.size() > 1) {
@@ -593,33 +589,113 @@ std::optional<D3plot::View> D3plot::view(StateBlock b, const std::vector<std::si
     }
     // The whole strided extent must lie in the mapping.
     std::string_view f = file(first.file);
-    std::uint64_t begin = add(first.offset, mul(make_block->start_word, 4));
-    std::uint64_t last = add(add(first.offset, mul(step, sel.size() - 1)), mul(make_block->start_word, 4));
-    if (begin == kMax || last == kMax || !fits(last, mul(make_block->count, make_block->values), 4, f.size()))
+    std::uint64_t begin = add(first.offset, mul(spec->start_word, 4));
+    std::uint64_t last = add(add(first.offset, mul(step, sel.size() - 1)), mul(spec->start_word, 4));
+    if (begin == kMax || last == kMax || !fits(last, mul(spec->count, spec->values), 4, f.size()))
         return std::nullopt;
     return View{reinterpret_cast<const float*>(f.data() + begin), step};
 }
 
-D3Status D3plot::copy_block(const BlockSpec& make_block, const std::vector<std::size_t>& sel, void* out) const {
+D3Status D3plot::copy_block(const BlockSpec& spec, const std::vector<std::size_t>& sel, void* out) const {
     const Control& c = control();
     const std::uint64_t ws = c.word_size;
-    const std::uint64_t per = mul(make_block.count, make_block.values);
+    const std::uint64_t per = mul(spec.count, spec.values);
     // Check every extent first, so a failure leaves nothing half done.
     for (std::size_t k : sel) {
         const StateRef& s = layout_.states[k];
-        if (!fits(add(s.offset, mul(make_block.start_word, ws)), per, ws, file(s.file).size()))
+        if (!fits(add(s.offset, mul(spec.start_word, ws)), per, ws, file(s.file).size()))
             return D3plotError::msg("d3plot truncated: float block out of range");
     }
     char* dst = static_cast<char*>(out);
     auto one = [&](std::size_t i) {
         const StateRef& s = layout_.states[sel[i]];
-        std::memcpy(dst + i * per * ws, file(s.file).data() + s.offset + make_block.start_word * ws, per * ws);
+        std::memcpy(dst + i * per * ws, file(s.file).data() + s.offset + spec.start_word * ws, per * ws);
     };
     if (sel.size() >= 2 && mul(sel.size(), per) >= 65536)
         pool::parallel_each(sel.size(), one);
     else
         for (std::size_t i = 0; i < sel.size(); ++i) one(i);
     return Unit{};
+}
+
+}  // namespace tarvex::d3plot
+
+namespace tarvex::d3plot {
+
+namespace {
+// n * count * values elements, or std::bad_alloc when that cannot be addressed.
+std::size_t elements(std::size_t n, std::uint64_t count, std::uint64_t values) {
+    std::size_t a = 0, b = 0;
+    if (__builtin_mul_overflow(n, count, &a) || __builtin_mul_overflow(a, values, &b)) throw std::bad_alloc();
+    return b;
+}
+
+// A block of count * values words of `word_size` bytes that no array (and no
+// file) can hold: counts of a damaged control block, seen when no state
+// would have to be read.
+bool block_too_large(std::uint64_t count, std::uint64_t values, std::uint64_t word_size) {
+    std::uint64_t per = 0, bytes = 0;
+    return __builtin_mul_overflow(count, values, &per) || __builtin_mul_overflow(per, word_size, &bytes) ||
+           bytes > static_cast<std::uint64_t>(PTRDIFF_MAX);
+}
+
+D3plotError truncated_block() { return D3plotError::msg("d3plot truncated: float block out of range"); }
+}  // namespace
+
+D3Result<D3plot::BlockRead> D3plot::plan_block(StateBlock b,
+                                               const std::optional<std::vector<std::int64_t>>& states) const {
+    auto sel = resolve_states(states);
+    if (!sel.ok()) return sel.error();
+    auto spec = control().block_spec(b);
+    if (!spec) return D3plotError::missing(std::string("block ") + state_block_name(b) + " is not present in this d3plot");
+    BlockRead plan;
+    plan.states = std::move(sel).value();
+    plan.spec = *spec;
+    plan.view = view(b, plan.states);
+    if (plan.view) return plan;
+    if (block_too_large(spec->count, spec->values, control().word_size)) return truncated_block();
+    plan.elements = elements(plan.states.size(), spec->count, spec->values);
+    return plan;
+}
+
+D3Result<D3plot::SegmentField> D3plot::segment_field(SegmentFieldKind kind, std::int64_t index,
+                                                     const std::optional<std::vector<std::int64_t>>& states) const {
+    const Control& c = control();
+    const D3plotError absent = D3plotError::missing("that interface field is not present in this file");
+    std::uint64_t offset = 0, width = 0;
+    if (kind == SegmentFieldKind::Interface) {
+        if (index < 0 || index > 4) return absent;
+        bool huge = false;  // widths come from the file: their sum may not fit
+        for (std::int64_t i = 0; i < index; ++i) huge |= __builtin_add_overflow(offset, c.widths[i], &offset);
+        width = c.widths[index];
+        if (width == 0 || huge) return absent;
+    } else {
+        if (index < 0 || static_cast<std::uint64_t>(index) >= c.nv2d) return absent;
+        offset = static_cast<std::uint64_t>(index);
+        width = 1;
+    }
+    auto sel = resolve_states(states);
+    if (!sel.ok()) return sel.error();
+    auto spec = c.block_spec(StateBlock::Shell);
+    if (!spec) return D3plotError::missing("no interface segment data in this file");
+    // A field reaching past the values of a segment is not there.
+    if (offset > spec->values || width > spec->values - offset) return absent;
+    if (block_too_large(spec->count, spec->values, c.word_size)) return truncated_block();
+    const std::size_t n = sel.value().size(), segs = spec->count, vals = spec->values;
+    std::vector<float> raw(elements(n, segs, vals));
+    if (c.word_size == 4) {
+        D3Status copied = copy_block(*spec, sel.value(), raw.data());
+        if (!copied.ok()) return copied.error();
+    } else {
+        std::vector<double> wide(raw.size());
+        D3Status copied = copy_block(*spec, sel.value(), wide.data());
+        if (!copied.ok()) return copied.error();
+        for (std::size_t i = 0; i < wide.size(); ++i) raw[i] = static_cast<float>(wide[i]);
+    }
+    SegmentField out{n, segs, static_cast<std::size_t>(width), std::vector<float>(elements(n, segs, width))};
+    for (std::size_t r = 0; r < n * segs; ++r)
+        std::memcpy(out.values.data() + r * width, raw.data() + r * vals + offset, width * sizeof(float));
+    return out;
 }
 
 }  // namespace tarvex::d3plot

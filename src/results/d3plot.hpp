@@ -97,13 +97,6 @@ std::vector<std::string> family_paths(const std::string& base);
 // Output names for n files: base, base01 ... base99, base100 ...
 std::vector<std::string> family_names(const std::string& base, std::size_t n);
 
-// Write `bytes` to `path` through a temporary file renamed into place.  On
-// failure the errno is returned and no temporary file is left behind.
-int write_file_atomic(const std::string& path, std::string_view bytes);
-// The same for several files: all are written to temporary names first and
-// renamed into place only when every one of them was written.
-int write_files_atomic(const std::vector<std::string>& paths, const std::vector<std::string_view>& contents);
-
 struct StateRef {
     std::uint32_t file = 0;
     std::uint64_t offset = 0;  // bytes
@@ -175,6 +168,32 @@ public:
     // elements of the word size: float for 4, double for 8).  The block must
     // be present.
     D3Status copy_block(const BlockSpec& layout, const std::vector<std::size_t>& sel, void* out) const;
+
+    // How one block of selected states is read: a zero-copy view when there
+    // is one, otherwise a copy of `elements` values of the word size.
+    struct BlockRead {
+        std::vector<std::size_t> states;  // resolved state indices
+        BlockSpec spec;
+        std::optional<View> view;
+        std::size_t elements = 0;  // states * count * values
+    };
+    // A missing block is Missing "block {name} is not present in this d3plot";
+    // counts no array can hold are "d3plot truncated: float block out of
+    // range" (std::bad_alloc when only the selection makes them too large).
+    D3Result<BlockRead> plan_block(StateBlock b, const std::optional<std::vector<std::int64_t>>& states) const;
+    // Copy a planned block into `out` (plan.elements values of the word size).
+    D3Status copy_block(const BlockRead& plan, void* out) const { return copy_block(plan.spec, plan.states, out); }
+
+    // One named per-segment field of an interface-force or FSIFOR file:
+    // the `index`-th interface field (its width from the control block) or
+    // the `index`-th FSIFOR value, of the selected states, as singles.
+    enum class SegmentFieldKind { Interface, Fsifor };
+    struct SegmentField {
+        std::size_t states = 0, segments = 0, width = 0;
+        std::vector<float> values;  // states * segments * width
+    };
+    D3Result<SegmentField> segment_field(SegmentFieldKind kind, std::int64_t index,
+                                         const std::optional<std::vector<std::int64_t>>& states) const;
 
 private:
     std::vector<SourcePtr> files_;

@@ -8,7 +8,8 @@ std::string D3plotError::message() const {
     switch (kind) {
         case Kind::Io: return "io: " + text;
         case Kind::NotD3plot: return "not a recognizable d3plot (could not determine word size)";
-        case Kind::Message: return text;
+        case Kind::Message:
+        case Kind::Missing: return text;
     }
     return text;
 }

@@ -1,16 +1,14 @@
-// d3plot and intfor writers, and the whole-file writes shared with the editor.
+// d3plot and intfor writers, and the family editor.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>
 
+#include "file/write.hpp"
 #include "results/d3plot.hpp"
 
 namespace tarvex::d3plot {
@@ -53,98 +51,7 @@ D3plotError id_count(const char* what, std::size_t got, const char* entities, st
                             " " + entities);
 }
 
-int write_all_fd(int fd, std::string_view bytes) {
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
 }  // namespace
-
-// Write `bytes` to a new temporary file next to `path` with permission bits
-// `mode`; returns errno (0 on success) and leaves no file behind on failure.
-static int write_temp(const std::string& path, std::string_view bytes, std::optional<mode_t> mode,
-                      std::string& tmp) {
-    static std::atomic<unsigned> counter{0};
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return errno;
-    }
-    if (fd < 0) return EEXIST;
-    int err = write_all_fd(fd, bytes);
-    if (err == 0 && mode && ::fchmod(fd, *mode) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err != 0) ::unlink(tmp.c_str());
-    return err;
-}
-
-// Create or truncate `path` and write `bytes` (for targets that are not
-// regular files, such as devices and pipes).
-static int write_direct(const std::string& path, std::string_view bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return errno;
-    int err = write_all_fd(fd, bytes);
-    if (::close(fd) != 0 && err == 0) err = errno;
-    return err;
-}
-
-int write_files_atomic(const std::vector<std::string>& paths, const std::vector<std::string_view>& contents) {
-    struct Target {
-        std::string path;  // symbolic links resolved: the link stays a link
-        std::optional<mode_t> mode;  // of the file replaced
-        bool direct = false;
-        std::string tmp;
-    };
-    std::vector<Target> targets(paths.size());
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        Target& t = targets[i];
-        t.path = paths[i];
-        struct stat st;
-        if (::lstat(t.path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            if (char* real = ::realpath(t.path.c_str(), nullptr)) {
-                t.path = real;
-                std::free(real);
-            }
-        }
-        if (::stat(t.path.c_str(), &st) == 0) {
-            // A directory in the way would stop the renames part way: refuse it first.
-            if (S_ISDIR(st.st_mode)) return EISDIR;
-            t.direct = !S_ISREG(st.st_mode);
-            t.mode = st.st_mode & 07777;
-        }
-    }
-    int err = 0;
-    std::size_t written = 0;
-    for (; written < targets.size() && err == 0; ++written) {
-        Target& t = targets[written];
-        if (!t.direct) err = write_temp(t.path, contents[written], t.mode, t.tmp);
-        if (err) break;
-    }
-    // Every file is complete before any of them replaces its target.
-    for (std::size_t i = 0; i < written && i < targets.size(); ++i) {
-        Target& t = targets[i];
-        if (t.direct) continue;
-        if (err == 0 && ::rename(t.tmp.c_str(), t.path.c_str()) != 0) err = errno;
-        if (err != 0) ::unlink(t.tmp.c_str());
-    }
-    for (std::size_t i = 0; i < targets.size() && err == 0; ++i)
-        if (targets[i].direct) err = write_direct(targets[i].path, contents[i]);
-    return err;
-}
-
-int write_file_atomic(const std::string& path, std::string_view bytes) {
-    return write_files_atomic({path}, {bytes});
-}
 
 void write_narbs(std::vector<std::int32_t>& out, std::uint64_t n, std::uint64_t s8, std::uint64_t s4,
                  std::uint64_t p, const std::vector<std::int32_t>* node_ids,
@@ -480,7 +387,8 @@ D3Status D3plotEditor::set_block(StateBlock b, std::uint64_t state, const std::v
 
 D3Status D3plotEditor::write_all(const std::vector<std::string>& names) const {
     std::vector<std::string_view> views(contents_.begin(), contents_.end());
-    if (int err = write_files_atomic(names, views)) return D3plotError::io(err);
+    Status written = write_files(names, views, FifoOpen::WaitForReader);  // runs without the interpreter lock
+    if (!written) return D3plotError::io(written.error().os_errno);
     return Unit{};
 }
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "file/source.hpp"
-#include "results/error.hpp"
+#include "results/lsda_error.hpp"
 
 namespace tarvex::results {
 

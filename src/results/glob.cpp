@@ -1,12 +1,10 @@
 #include "results/glob.hpp"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <set>
 #include <utility>
 
+#include "file/path.hpp"
 #include "util/text.hpp"
 
 namespace tarvex::results {
@@ -169,49 +167,16 @@ struct Component {
     std::vector<Token> tokens;
 };
 
-bool stat_ok(const std::string& p, struct stat* st) { return ::stat(p.empty() ? "." : p.c_str(), st) == 0; }
-bool is_dir(const std::string& p) {
-    struct stat st;
-    return stat_ok(p, &st) && S_ISDIR(st.st_mode);
-}
-bool exists(const std::string& p) {
-    struct stat st;
-    return stat_ok(p, &st);
-}
-
-std::string join(const std::string& base, const std::string& name) {
-    if (base.empty()) return name;
-    if (base.back() == '/') return base + name;
-    return base + "/" + name;
-}
-
-// Sorted entry names of a directory ("." and ".." left out); empty when it
-// cannot be read.
-std::vector<std::string> list_dir(const std::string& dir) {
-    std::vector<std::string> out;
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (!d) return out;
-    while (dirent* e = ::readdir(d)) {
-        std::string n = e->d_name;
-        if (n == "." || n == "..") continue;
-        out.push_back(std::move(n));
-    }
-    ::closedir(d);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 // `dir` and every directory below it, depth first in name order.  Loop
 // guard: a directory (device, inode) already visited is not entered again,
 // so symbolic links that lead back up the tree end the descent.
 void subdirs(const std::string& dir, std::set<std::pair<dev_t, ino_t>>& seen, std::vector<std::string>& out) {
-    struct stat st;
-    if (!stat_ok(dir, &st) || !S_ISDIR(st.st_mode)) return;
-    if (!seen.insert({st.st_dev, st.st_ino}).second) return;
+    auto id = path::directory_id(dir);
+    if (!id || !seen.insert(*id).second) return;
     out.push_back(dir);
-    for (const auto& n : list_dir(dir)) {
-        std::string q = join(dir, n);
-        if (is_dir(q)) subdirs(q, seen, out);
+    for (const auto& n : path::list_dir(dir)) {
+        std::string q = path::join(dir, n);
+        if (path::is_dir(q)) subdirs(q, seen, out);
     }
 }
 
@@ -272,7 +237,7 @@ LsdaResult<std::vector<std::string>> glob_paths(const std::string& pattern) {
     bool literal_only = std::all_of(comps.begin(), comps.end(),
                                     [](const Component& c) { return c.kind == Component::Literal; });
     if (literal_only) {
-        if (!pattern.empty() && exists(pattern)) return std::vector<std::string>{pattern};
+        if (path::exists(pattern)) return std::vector<std::string>{pattern};
         return std::vector<std::string>{};
     }
 
@@ -283,8 +248,8 @@ LsdaResult<std::vector<std::string>> glob_paths(const std::string& pattern) {
         std::vector<std::string> next;
         for (const auto& p : paths) {
             if (c.kind == Component::Literal) {
-                std::string q = join(p, c.literal);
-                if (last ? exists(q) : is_dir(q)) next.push_back(std::move(q));
+                std::string q = path::join(p, c.literal);
+                if (last ? path::exists(q) : path::is_dir(q)) next.push_back(std::move(q));
             } else if (c.kind == Component::Recursive) {
                 std::set<std::pair<dev_t, ino_t>> seen;
                 std::vector<std::string> dirs;
@@ -292,10 +257,10 @@ LsdaResult<std::vector<std::string>> glob_paths(const std::string& pattern) {
                 for (auto& d : dirs)
                     if (!(last && d.empty())) next.push_back(std::move(d));
             } else {
-                for (const auto& n : list_dir(p)) {
+                for (const auto& n : path::list_dir(p)) {
                     if (!match_tokens(c.tokens, decode(n))) continue;
-                    std::string q = join(p, n);
-                    if (last || is_dir(q)) next.push_back(std::move(q));
+                    std::string q = path::join(p, n);
+                    if (last || path::is_dir(q)) next.push_back(std::move(q));
                 }
             }
         }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "results/error.hpp"
+#include "results/lsda_error.hpp"
 
 namespace tarvex::results {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "results/diskfile.hpp"
-#include "results/error.hpp"
+#include "results/lsda_error.hpp"
 #include "results/symbol.hpp"
 
 namespace tarvex::results {

@@ -18,6 +18,7 @@ struct LsdaError {
         InvalidPath,          // "Invalid path: {text}"          -> RuntimeError
         Conversion,           // "Conversion error: {text}"      -> RuntimeError
         Utf8,                 // "UTF-8 error: {text}"           -> RuntimeError
+        EntityNotFound,       // "{text}" (an id or name not in a branch) -> KeyError
     };
     Kind kind = Kind::Conversion;
     std::string text;
@@ -28,6 +29,7 @@ struct LsdaError {
     static LsdaError symbol_not_found(std::string t) { return {Kind::SymbolNotFound, std::move(t)}; }
     static LsdaError invalid_path(std::string t) { return {Kind::InvalidPath, std::move(t)}; }
     static LsdaError conversion(std::string t) { return {Kind::Conversion, std::move(t)}; }
+    static LsdaError entity_not_found(std::string t) { return {Kind::EntityNotFound, std::move(t)}; }
 
     // The full message, as the Python exception carries it.
     std::string message() const;

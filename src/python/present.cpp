@@ -1,62 +1,20 @@
-#include "python/frame.hpp"
+#include "python/present.hpp"
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
-#include <cstring>
+#include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
+
+#include <nanobind/stl/string.h>
 
 #include "util/text.hpp"
 
 namespace tarvex::py {
-
-SharedClaim::SharedClaim(const Claimable& o) : obj_(o) {
-    std::int64_t cur = o.claim_state_.load(std::memory_order_acquire);
-    for (;;) {
-        if (cur < 0) raise(Error::runtime("Already mutably borrowed"));
-        if (o.claim_state_.compare_exchange_weak(cur, cur + 1, std::memory_order_acq_rel)) return;
-    }
-}
-
-ExclusiveClaim::ExclusiveClaim(const Claimable& o) : obj_(o) {
-    std::int64_t expected = 0;
-    if (!o.claim_state_.compare_exchange_strong(expected, -1, std::memory_order_acq_rel))
-        raise(Error::runtime("Already borrowed"));
-}
-
-std::uint64_t Index::get(const char* param) const {
-    if (overflow)
-        raise(Error::overflow(negative ? std::string("can't convert negative int to unsigned (argument '") + param + "')"
-                                       : std::string("int too big to convert (argument '") + param + "')"));
-    return v;
-}
-
-
-std::vector<EnumTable*>& enum_tables() {
-    static auto* all = new std::vector<EnumTable*>();
-    return *all;
-}
-
-namespace {
-// Drop the enumeration members when the interpreter exits, before the module
-// is torn down: the class attributes and the table's references (a member and
-// its class refer to each other, which nothing else would break).
-void release_enum_members() {
-    for (EnumTable* t : enum_tables()) {
-        if (t->cls)
-            for (const auto& [name, value] : t->members)
-                if (PyObject_DelAttrString(t->cls, name.c_str()) != 0) PyErr_Clear();
-        for (PyObject* o : t->objects) Py_DECREF(o);
-        t->objects.clear();
-        t->members.clear();
-    }
-}
-}  // namespace
-
-void init_enums(nb::module_&) {
-    nb::module_::import_("atexit").attr("register")(nb::cpp_function(&release_enum_members));
-}
 
 namespace {
 
@@ -272,45 +230,6 @@ void present_functions(nb::module_& m) {
         if (!f) throw nb::python_error();
         d[key] = nb::steal(f);
     }
-}
-
-bool is_ndarray(nb::handle obj) {
-    static PyObject* nd = [] {
-        nb::module_ np = nb::module_::import_("numpy");
-        return np.attr("ndarray").inc_ref().ptr();
-    }();
-    return PyObject_IsInstance(obj.ptr(), nd) == 1;
-}
-
-F64Array::F64Array(nb::handle obj, const char* param) {
-    auto refuse = [&]() {
-        raise(Error::type(std::string("argument '") + param + "' must be a 1-D numpy.ndarray of dtype float64"));
-    };
-    if (!is_ndarray(obj)) refuse();
-    if (PyObject_GetBuffer(obj.ptr(), &view_, PyBUF_STRIDES | PyBUF_FORMAT) != 0) {
-        PyErr_Clear();
-        refuse();
-    }
-    have_view_ = true;
-    const char* f = view_.format ? view_.format : "B";
-    if (*f == '<' || *f == '=' || *f == '@') ++f;
-    if (view_.ndim != 1 || view_.itemsize != 8 || std::strcmp(f, "d") != 0) refuse();
-    size_ = static_cast<std::size_t>(view_.shape[0]);
-    Py_ssize_t stride = view_.strides ? view_.strides[0] : 8;
-    auto addr = reinterpret_cast<std::uintptr_t>(view_.buf);
-    if ((stride == 8 || size_ <= 1) && addr % alignof(double) == 0) {
-        data_ = static_cast<const double*>(view_.buf);
-        return;
-    }
-    copy_.resize(size_);
-    const char* base = static_cast<const char*>(view_.buf);
-    for (std::size_t i = 0; i < size_; ++i)
-        std::memcpy(&copy_[i], base + static_cast<Py_ssize_t>(i) * stride, sizeof(double));
-    data_ = copy_.data();
-}
-
-F64Array::~F64Array() {
-    if (have_view_) PyBuffer_Release(&view_);
 }
 
 }  // namespace tarvex::py

@@ -1,4 +1,4 @@
-#include "results/edit.hpp"
+#include "results/binout_edit.hpp"
 
 #include <bit>
 #include <cstring>
@@ -10,7 +10,7 @@ namespace tarvex::results {
 
 static_assert(std::endian::native == std::endian::little, "the editor stores elements in host order");
 
-unsigned Data::width(std::uint8_t variant) noexcept {
+unsigned EditDataset::width(std::uint8_t variant) noexcept {
     static constexpr unsigned kWidth[11] = {1, 2, 4, 8, 1, 2, 4, 8, 4, 8, 1};
     return variant < 11 ? kWidth[variant] : 1;
 }
@@ -18,13 +18,13 @@ unsigned Data::width(std::uint8_t variant) noexcept {
 namespace {
 
 template <class T>
-void put_bytes(const std::vector<T>& v, Data& d) {
+void put_bytes(const std::vector<T>& v, EditDataset& d) {
     d.bytes.resize(v.size() * sizeof(T));
     if (!v.empty()) std::memcpy(d.bytes.data(), v.data(), d.bytes.size());
 }
 
-Data to_data(ReadResult&& r) {
-    Data d;
+EditDataset to_data(ReadResult&& r) {
+    EditDataset d;
     switch (r.kind) {
         case ResultKind::I8: d.variant = 0; put_bytes(std::get<std::vector<std::int8_t>>(r.data), d); break;
         case ResultKind::I16: d.variant = 1; put_bytes(std::get<std::vector<std::int16_t>>(r.data), d); break;
@@ -52,10 +52,10 @@ void set_u64(std::string& out, std::size_t at, std::uint64_t v) { std::memcpy(ou
 
 }  // namespace
 
-LsdaResult<bool> load_dir(const Binout& b, const SymNode& node, Node& into, std::uint64_t& budget) {
+LsdaResult<bool> load_dir(const Binout& b, const SymNode& node, EditNode& into, std::uint64_t& budget) {
     for (std::size_t i = 0; i < node.names.size(); ++i) {
         const SymNode& child = node.children[i];
-        auto n = std::make_unique<Node>();
+        auto n = std::make_unique<EditNode>();
         if (child.is_dir()) {
             n->is_dir = true;
             auto r = load_dir(b, child, *n, budget);
@@ -86,8 +86,8 @@ LsdaResult<BinoutEditor> BinoutEditor::load(const std::string& pattern) {
     return e;
 }
 
-const Node* BinoutEditor::find(const SymPath& path) const {
-    const Node* at = &root_;
+const EditNode* BinoutEditor::find(const SymPath& path) const {
+    const EditNode* at = &root_;
     for (const auto& seg : path) {
         if (!at->is_dir) return nullptr;
         auto it = at->children.find(seg);
@@ -97,23 +97,23 @@ const Node* BinoutEditor::find(const SymPath& path) const {
     return at;
 }
 
-LsdaResult<bool> BinoutEditor::set(const SymPath& path, Data data) {
+LsdaResult<bool> BinoutEditor::set(const SymPath& path, EditDataset data) {
     if (path.empty()) return LsdaError::invalid_path("cannot set the root");
     if (path.size() > kMaxDepth)
         return LsdaError::invalid_path("path deeper than " + std::to_string(kMaxDepth) + " levels");
-    Node* at = &root_;
+    EditNode* at = &root_;
     for (std::size_t i = 0; i + 1 < path.size(); ++i) {
         auto& kids = at->children;
         auto it = kids.find(path[i]);
         if (it == kids.end()) {
-            it = kids.emplace(path[i], std::make_unique<Node>()).first;
+            it = kids.emplace(path[i], std::make_unique<EditNode>()).first;
         } else if (!it->second->is_dir) {
             if (i + 2 < path.size()) return LsdaError::invalid_path("'" + path[i] + "' is a dataset, not a directory");
             return LsdaError::invalid_path("parent is a dataset, not a directory");
         }
         at = it->second.get();
     }
-    auto n = std::make_unique<Node>();
+    auto n = std::make_unique<EditNode>();
     n->is_dir = false;
     n->data = std::move(data);
     at->children[path.back()] = std::move(n);
@@ -122,7 +122,7 @@ LsdaResult<bool> BinoutEditor::set(const SymPath& path, Data data) {
 
 bool BinoutEditor::remove(const SymPath& path) {
     if (path.empty()) return false;
-    Node* at = &root_;
+    EditNode* at = &root_;
     for (std::size_t i = 0; i + 1 < path.size(); ++i) {
         if (!at->is_dir) return false;
         auto it = at->children.find(path[i]);
@@ -133,19 +133,19 @@ bool BinoutEditor::remove(const SymPath& path) {
     return at->children.erase(path.back()) > 0;
 }
 
-void collect(const Node& node, const std::string& path, std::vector<DirGroup>& groups) {
+void collect_dir_groups(const EditNode& node, const std::string& path, std::vector<DirGroup>& groups) {
     DirGroup g;
     g.path = path;
     for (const auto& [name, child] : node.children)
         if (!child->is_dir) g.datasets.emplace_back(&name, &child->data);
     if (!g.datasets.empty()) groups.push_back(std::move(g));
     for (const auto& [name, child] : node.children)
-        if (child->is_dir) collect(*child, path == "/" ? "/" + name : path + "/" + name, groups);
+        if (child->is_dir) collect_dir_groups(*child, path == "/" ? "/" + name : path + "/" + name, groups);
 }
 
 std::string BinoutEditor::to_bytes() const {
     std::vector<DirGroup> groups;
-    collect(root_, "/", groups);
+    collect_dir_groups(root_, "/", groups);
 
     std::size_t total = 8 + 17 + 9 + 17;
     for (const auto& g : groups) {

@@ -1,4 +1,4 @@
-#include "results/error.hpp"
+#include "results/lsda_error.hpp"
 
 namespace tarvex::results {
 
@@ -11,6 +11,7 @@ std::string LsdaError::message() const {
         case Kind::InvalidPath: return "Invalid path: " + text;
         case Kind::Conversion: return "Conversion error: " + text;
         case Kind::Utf8: return "UTF-8 error: " + text;
+        case Kind::EntityNotFound: return text;
     }
     return text;
 }

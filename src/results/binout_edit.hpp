@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "results/binout.hpp"
-#include "results/error.hpp"
+#include "results/lsda_error.hpp"
 
 namespace tarvex::results {
 
 // One typed dataset.  `variant` 0..9 are int8, int16, int32, int64, uint8,
 // uint16, uint32, uint64, float32, float64; 10 is UTF-8 text.  `bytes` holds
 // the elements in little-endian order (text: its bytes).
-struct Data {
+struct EditDataset {
     std::uint8_t variant = 9;
     std::vector<unsigned char> bytes;
 
@@ -25,16 +25,17 @@ struct Data {
     std::uint64_t count() const noexcept { return bytes.size() / width(variant); }
 };
 
-struct Node {
+// A node of the editor's tree: a directory with its children, or a dataset.
+struct EditNode {
     bool is_dir = true;
-    std::map<std::string, std::unique_ptr<Node>> children;  // byte-wise name order
-    Data data;
+    std::map<std::string, std::unique_ptr<EditNode>> children;  // byte-wise name order
+    EditDataset data;
 };
 
 // An absolute directory and the datasets directly in it, in name order.
 struct DirGroup {
     std::string path;
-    std::vector<std::pair<const std::string*, const Data*>> datasets;
+    std::vector<std::pair<const std::string*, const EditDataset*>> datasets;
 };
 
 class BinoutEditor {
@@ -44,21 +45,21 @@ public:
     static LsdaResult<BinoutEditor> load(const std::string& pattern);
 
     // The node at `path` (the root for an empty path), or nullptr.
-    const Node* find(const SymPath& path) const;
+    const EditNode* find(const SymPath& path) const;
     // Insert or replace the dataset at `path`, creating parent directories.
-    LsdaResult<bool> set(const SymPath& path, Data data);
+    LsdaResult<bool> set(const SymPath& path, EditDataset data);
     // Remove the node at `path` with everything below it.
     bool remove(const SymPath& path);
     // The whole tree as one LSDA file (little-endian, 8-byte lengths and offsets).
     std::string to_bytes() const;
 
 private:
-    Node root_;
+    EditNode root_;
 };
 
 // Copy the subtree below `node` of a reader into `into`.
-LsdaResult<bool> load_dir(const Binout& b, const SymNode& node, Node& into, std::uint64_t& budget);
+LsdaResult<bool> load_dir(const Binout& b, const SymNode& node, EditNode& into, std::uint64_t& budget);
 // The directory groups of a tree, depth first in name order.
-void collect(const Node& node, const std::string& path, std::vector<DirGroup>& groups);
+void collect_dir_groups(const EditNode& node, const std::string& path, std::vector<DirGroup>& groups);
 
 }  // namespace tarvex::results

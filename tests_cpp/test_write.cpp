@@ -1,0 +1,69 @@
+// Whole-file writes of one or several files through temporary files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "file/write.hpp"
+
+using namespace tarvex;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TmpDir {
+    fs::path dir;
+    TmpDir() {
+        dir = fs::temp_directory_path() / ("tarvex-write-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        fs::create_directories(dir);
+    }
+    ~TmpDir() { fs::remove_all(dir); }
+    std::string at(const std::string& name) const { return (dir / name).string(); }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+std::string read(const std::string& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+TEST(WriteFiles, AllFilesReplaceTheirTargets) {
+    TmpDir t;
+    ASSERT_TRUE(write_file(t.at("a"), "old").ok());
+    ASSERT_TRUE(write_files({t.at("a"), t.at("b")}, {"first", "second"}).ok());
+    EXPECT_EQ(read(t.at("a")), "first");
+    EXPECT_EQ(read(t.at("b")), "second");
+    EXPECT_EQ(t.names(), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(WriteFiles, ADirectoryInTheWayChangesNothing) {
+    TmpDir t;
+    ASSERT_TRUE(write_file(t.at("a"), "old").ok());
+    fs::create_directory(t.dir / "b");
+    Status s = write_files({t.at("a"), t.at("b")}, {"first", "second"});
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error().os_errno, EISDIR);
+    EXPECT_EQ(s.error().message, "Is a directory (os error 21)");
+    EXPECT_EQ(read(t.at("a")), "old");
+    EXPECT_EQ(t.names(), (std::vector<std::string>{"a", "b"}));  // no temporary file left
+}
+
+TEST(WriteFiles, KeepsThePermissionBitsOfTheReplacedFile) {
+    TmpDir t;
+    ASSERT_TRUE(write_file(t.at("a"), "old").ok());
+    fs::permissions(t.at("a"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_TRUE(write_file(t.at("a"), "new").ok());
+    EXPECT_EQ(fs::status(t.at("a")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(read(t.at("a")), "new");
+}
