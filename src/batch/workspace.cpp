@@ -7,7 +7,7 @@
 
 namespace tarvex::batch {
 
-std::optional<Parsed<ParsedFile>> Workspace::load(const Meta& entry) {
+std::optional<LoadedFile<ParsedFile>> Workspace::load(const WalkEntry& entry) {
     std::shared_ptr<const CachedFile> cached;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -29,7 +29,7 @@ std::optional<Parsed<ParsedFile>> Workspace::load(const Meta& entry) {
             files_reused_.fetch_add(1, std::memory_order_relaxed);
         cached = it->second;
     }
-    Parsed<ParsedFile> out;
+    LoadedFile<ParsedFile> out;
     out.payload.path = entry.path;
     out.payload.source = cached->source;
     out.payload.blocks = cached->blocks;
@@ -38,7 +38,7 @@ std::optional<Parsed<ParsedFile>> Workspace::load(const Meta& entry) {
 }
 
 Result<std::unique_ptr<Deck>> Workspace::parse_deck(const std::string& path) {
-    return parse_deck_with(path, [this](const Meta& m) { return load(m); }, shared_);
+    return parse_deck_with(path, [this](const WalkEntry& m) { return load(m); }, shared_);
 }
 
 void Workspace::prime(const std::vector<const ParsedFile*>& files) {

@@ -41,7 +41,7 @@ public:
     std::size_t files_reused() const noexcept { return files_reused_.load(std::memory_order_relaxed); }
 
 private:
-    std::optional<Parsed<ParsedFile>> load(const Meta& entry);
+    std::optional<LoadedFile<ParsedFile>> load(const WalkEntry& entry);
 
     std::shared_ptr<model::SharedIndex> shared_;
     std::mutex mutex_;

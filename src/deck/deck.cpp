@@ -57,10 +57,10 @@ const FileTransforms& Deck::file_transforms() const {
     return lazy.transforms;
 }
 
-std::optional<Parsed<ParsedFile>> load_deck_file(const Meta& entry) {
+std::optional<LoadedFile<ParsedFile>> load_deck_file(const WalkEntry& entry) {
     auto pf = parse_file_blocks(entry.path);
     if (!pf.ok()) return std::nullopt;
-    Parsed<ParsedFile> out;
+    LoadedFile<ParsedFile> out;
     out.directives = extract_includes(pf.value(), entry.search);
     out.payload = std::move(pf).value();
     return out;
@@ -96,7 +96,7 @@ std::string root_failure_reason(const std::string& canonical) {
 
 Result<std::unique_ptr<Deck>> parse_deck_with(const std::string& path, const DeckLoader& loader,
                                               std::shared_ptr<model::SharedIndex> shared) {
-    auto walked = walk_includes<ParsedFile>(path, [&](const Meta& m) { return loader(m); });
+    auto walked = walk_includes<ParsedFile>(path, [&](const WalkEntry& m) { return loader(m); });
     if (!walked.ok()) return std::move(walked).error();
     std::vector<DeckNode> nodes = std::move(walked).value();
     if (nodes.empty() || nodes.front().kind.has_value()) {

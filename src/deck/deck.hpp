@@ -84,10 +84,10 @@ using DeckNode = GraphNode<ParsedFile>;
 
 // The per-file loader of a deck walk: reads and splits the file named by the
 // walk entry and collects its include directives; nothing when it cannot be read.
-using DeckLoader = std::function<std::optional<Parsed<ParsedFile>>(const Meta&)>;
+using DeckLoader = std::function<std::optional<LoadedFile<ParsedFile>>(const WalkEntry&)>;
 
 // Loads a file from disk (map, split, read its include directives).
-std::optional<Parsed<ParsedFile>> load_deck_file(const Meta& entry);
+std::optional<LoadedFile<ParsedFile>> load_deck_file(const WalkEntry& entry);
 
 // Numbers the walked files in discovery order and records their directives
 // and effective offsets.
