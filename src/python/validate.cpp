@@ -27,66 +27,28 @@ struct PyPredicate {
     ExprPtr expr;
 };
 
-Error arg_error(const char* param, const char* want) {
-    return Error::type(std::string("argument '") + param + "' must be " + want);
-}
-
-std::string str_arg(nb::handle h, const char* param) {
-    if (!PyUnicode_Check(h.ptr())) raise(arg_error(param, "str"));
-    Py_ssize_t n = 0;
-    const char* s = PyUnicode_AsUTF8AndSize(h.ptr(), &n);
-    if (!s) {
-        PyErr_Clear();
-        raise(arg_error(param, "str encodable as UTF-8"));
-    }
-    return std::string(s, static_cast<std::size_t>(n));
-}
-
-// The elements of a sequence argument; a bare str or bytes is refused.
-// `keep` holds the sequence the handles point into.
-std::vector<nb::handle> sequence_arg(nb::handle h, const char* param, const char* want, nb::object& keep) {
-    if (PyUnicode_Check(h.ptr()) || PyBytes_Check(h.ptr()) || !PySequence_Check(h.ptr()))
-        raise(arg_error(param, want));
-    PyObject* fast = PySequence_Fast(h.ptr(), "");
-    if (!fast) {
-        PyErr_Clear();
-        raise(arg_error(param, want));
-    }
-    keep = nb::steal(fast);
-    PyObject** items = PySequence_Fast_ITEMS(fast);
-    return std::vector<nb::handle>(items, items + PySequence_Fast_GET_SIZE(fast));
-}
-
-std::vector<std::string> patterns_arg(nb::handle h) {
-    nb::object keep;
-    std::vector<std::string> out;
-    for (nb::handle item : sequence_arg(h, "patterns", "a sequence of str", keep)) {
-        if (!PyUnicode_Check(item.ptr())) raise(arg_error("patterns", "a sequence of str"));
-        out.push_back(str_arg(item, "patterns"));
-    }
-    return out;
-}
+std::vector<std::string> patterns_arg(nb::handle h) { return arg_str_seq(h, "patterns"); }
 
 validate::Severity severity_arg(nb::handle h) {
-    if (!nb::isinstance<SeverityV>(h)) raise(arg_error("severity", "Severity"));
+    if (!nb::isinstance<SeverityV>(h)) raise(type_error("severity", "Severity"));
     return static_cast<validate::Severity>(nb::cast<const SeverityV&>(h).value);
 }
 
 validate::Cmp cmp_arg(nb::handle h) {
-    if (!nb::isinstance<CmpV>(h)) raise(arg_error("cmp", "Cmp"));
+    if (!nb::isinstance<CmpV>(h)) raise(type_error("cmp", "Cmp"));
     return static_cast<validate::Cmp>(nb::cast<const CmpV&>(h).value);
 }
 
 ExprPtr predicate_arg(nb::handle h, const char* param) {
-    if (!nb::isinstance<PyPredicate>(h)) raise(arg_error(param, "Predicate"));
+    if (!nb::isinstance<PyPredicate>(h)) raise(type_error(param, "Predicate"));
     return nb::cast<const PyPredicate&>(h).expr;
 }
 
 std::vector<ExprPtr> predicates_arg(nb::handle h) {
     nb::object keep;
     std::vector<ExprPtr> out;
-    for (nb::handle item : sequence_arg(h, "preds", "a sequence of Predicate", keep)) {
-        if (!nb::isinstance<PyPredicate>(item)) raise(arg_error("preds", "a sequence of Predicate"));
+    for (nb::handle item : seq_items(h, "preds", "a sequence of Predicate", keep)) {
+        if (!nb::isinstance<PyPredicate>(item)) raise(type_error("preds", "a sequence of Predicate"));
         out.push_back(nb::cast<const PyPredicate&>(item).expr);
     }
     return out;
@@ -111,7 +73,7 @@ model::Value py_to_value(nb::handle h) {
         if (!(d == -1.0 && PyErr_Occurred())) return model::Value::of_float(d);
         PyErr_Clear();
     } else {
-        return model::Value::of_str(str_arg(h, "value"));
+        return model::Value::of_str(arg_str(h, "value"));
     }
     raise(Error::value("rule value must be int, float, or str"));
 }
@@ -119,7 +81,7 @@ model::Value py_to_value(nb::handle h) {
 std::vector<model::Value> values_arg(nb::handle h) {
     nb::object keep;
     std::vector<model::Value> out;
-    for (nb::handle item : sequence_arg(h, "values", "a sequence of int, float or str", keep))
+    for (nb::handle item : seq_items(h, "values", "a sequence of int, float or str", keep))
         out.push_back(py_to_value(item));
     return out;
 }
@@ -133,10 +95,10 @@ const char* kRuleSig = "def {}() -> Rule";
 std::vector<validate::Rule> rules_from_py(nb::handle rules) {
     nb::object keep;
     std::vector<Rule> out;
-    std::vector<nb::handle> items = sequence_arg(rules, "rules", "a sequence of Rule", keep);
+    std::vector<nb::handle> items = seq_items(rules, "rules", "a sequence of Rule", keep);
     out.reserve(items.size());
     for (nb::handle item : items) {
-        if (!nb::isinstance<Rule>(item)) raise(arg_error("rules", "a sequence of Rule"));
+        if (!nb::isinstance<Rule>(item)) raise(type_error("rules", "a sequence of Rule"));
         out.push_back(nb::cast<const Rule&>(item));
     }
     return out;
@@ -201,14 +163,14 @@ void bind_rule(nb::module_& m) {
                     "file).")
         .def_static(
             "keyword_forbidden",
-            [](nb::handle keyword) { return unwrap(Rule::keyword_forbidden(str_arg(keyword, "keyword"))); },
+            [](nb::handle keyword) { return unwrap(Rule::keyword_forbidden(arg_str(keyword, "keyword"))); },
             nb::arg("keyword").none(), nb::sig("def keyword_forbidden(keyword: str) -> Rule"),
             "The keyword must not appear (matched by canonical base: PART also flags PART_TITLE).\n\n"
             "Surrounding whitespace is trimmed; an empty keyword raises ValueError.")
         .def_static(
             "field_required",
             [](nb::handle keyword, nb::handle require, nb::handle when) {
-                std::string k = str_arg(keyword, "keyword");
+                std::string k = arg_str(keyword, "keyword");
                 ExprPtr req = predicate_arg(require, "require");
                 ExprPtr w = when.is_none() ? ExprPtr() : predicate_arg(when, "when");
                 return unwrap(Rule::field_required(k, std::move(req), std::move(w)));
@@ -221,8 +183,8 @@ void bind_rule(nb::module_& m) {
         .def_static(
             "field_forbidden_values",
             [](nb::handle keyword, nb::handle field, nb::handle values) {
-                std::string k = str_arg(keyword, "keyword");
-                std::string f = str_arg(field, "field");
+                std::string k = arg_str(keyword, "keyword");
+                std::string f = arg_str(field, "field");
                 std::vector<model::Value> vs = values_arg(values);
                 return unwrap(Rule::field_forbidden_values(k, std::move(f), std::move(vs)));
             },
@@ -255,7 +217,7 @@ void bind_predicate(nb::module_& m) {
         .def_static(
             "field",
             [](nb::handle field, nb::handle cmp, nb::handle value) {
-                std::string f = str_arg(field, "field");
+                std::string f = arg_str(field, "field");
                 validate::Cmp c = cmp_arg(cmp);
                 return PyPredicate{validate::Expr::make_field(std::move(f), c, py_to_value(value))};
             },
