@@ -1,6 +1,8 @@
 // Include directives read from the block table, with *INCLUDE_TRANSFORM offsets.
 #include <gtest/gtest.h>
 
+#include "tmp_dir.hpp"
+
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -34,22 +36,6 @@ TransformOffsets offsets(std::initializer_list<std::int64_t> v) {
 
 std::string pad10(const std::string& v) { return std::string(10 - v.size(), ' ') + v; }
 
-struct TmpDir {
-    std::filesystem::path dir;
-    TmpDir() {
-        dir = std::filesystem::temp_directory_path() /
-              ("tarvex-incl-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "-" +
-               std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-        std::filesystem::create_directories(dir);
-    }
-    ~TmpDir() { std::filesystem::remove_all(dir); }
-    std::string write(const std::string& rel, const std::string& text) const {
-        auto p = dir / rel;
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << text;
-        return p.string();
-    }
-};
 
 }  // namespace
 

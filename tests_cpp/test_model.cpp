@@ -2,6 +2,8 @@
 // scan and connectivity reference ids.
 #include <gtest/gtest.h>
 
+#include "tmp_dir.hpp"
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,22 +19,6 @@ using namespace tarvex::model;
 
 namespace {
 
-struct TmpDir {
-    std::filesystem::path dir;
-    TmpDir() {
-        dir = std::filesystem::temp_directory_path() /
-              ("tarvex-model-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "-" +
-               std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-        std::filesystem::create_directories(dir);
-    }
-    ~TmpDir() { std::filesystem::remove_all(dir); }
-    std::string write(const std::string& rel, const std::string& text) const {
-        auto p = dir / rel;
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << text;
-        return p.string();
-    }
-};
 
 std::unique_ptr<Deck> deck_of(const std::string& root) {
     auto r = parse_deck(root);

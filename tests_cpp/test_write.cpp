@@ -1,6 +1,8 @@
 // Whole-file writes of one or several files through temporary files.
 #include <gtest/gtest.h>
 
+#include "tmp_dir.hpp"
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,21 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TmpDir {
-    fs::path dir;
-    TmpDir() {
-        dir = fs::temp_directory_path() / ("tarvex-write-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        fs::create_directories(dir);
-    }
-    ~TmpDir() { fs::remove_all(dir); }
-    std::string at(const std::string& name) const { return (dir / name).string(); }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-};
 
 std::string read(const std::string& p) {
     std::ifstream f(p, std::ios::binary);

@@ -47,15 +47,21 @@ std::optional<LibraryField> library_field(const ParsedFile& f, std::size_t block
     return LibraryField{&layout.def->cards()[pos->card], pos->field, *hit};
 }
 
+// The library layout of a block of the deck (`lines` filled); none for an
+// index outside the deck or a block without a layout.
+BlockLayout deck_block_layout(const Deck& deck, std::size_t file, std::size_t block, std::vector<DataLine>& lines) {
+    if (file >= deck.files.size() || block >= deck.files[file].blocks.size()) return {};
+    const ParsedFile& f = deck.files[file];
+    return block_layout(f, block, keyword_name(f, f.blocks[block]), lines);
+}
+
 }  // namespace
 
 std::optional<Value> entity_field(const Deck& deck, std::size_t file, std::size_t block, std::string_view name) {
-    if (file >= deck.files.size()) return std::nullopt;
-    const ParsedFile& f = deck.files[file];
-    if (block >= f.blocks.size()) return std::nullopt;
     std::vector<DataLine> lines;
-    BlockLayout layout = block_layout(f, block, keyword_name(f, f.blocks[block]), lines);
+    BlockLayout layout = deck_block_layout(deck, file, block, lines);
     if (!layout) return std::nullopt;
+    const ParsedFile& f = deck.files[file];
     auto lf = library_field(f, block, layout, lines, name);
     if (!lf) return std::nullopt;
     auto slice = card_field_slice(line_text(f, lf->hit.begin, lf->hit.end), lf->card->fields(), lf->field,
@@ -65,11 +71,8 @@ std::optional<Value> entity_field(const Deck& deck, std::size_t file, std::size_
 }
 
 std::optional<std::int64_t> first_ref_to(const Deck& deck, std::size_t file, std::size_t block, EntityKind kind) {
-    if (file >= deck.files.size()) return std::nullopt;
-    const ParsedFile& f = deck.files[file];
-    if (block >= f.blocks.size()) return std::nullopt;
     std::vector<DataLine> lines;
-    BlockLayout layout = block_layout(f, block, keyword_name(f, f.blocks[block]), lines);
+    BlockLayout layout = deck_block_layout(deck, file, block, lines);
     if (!layout) return std::nullopt;
     for (const keywords::CardDef& card : layout.def->cards())
         for (const keywords::FieldDef& field : card.fields()) {
@@ -135,18 +138,8 @@ std::optional<std::string_view> raw_bytes(const FieldLoc& loc) {
         piece += repeat_of(card[k]);
         start += card[k].width * repeat_of(card[k]) * scale;
     }
-    if (is_free_line(line, fmt)) {
-        std::size_t pos = 0;
-        for (std::size_t k = 0; k < piece; ++k) {
-            std::size_t comma = line.find(',', pos);
-            if (comma == std::string_view::npos) return std::nullopt;
-            pos = comma + 1;
-        }
-        std::size_t comma = line.find(',', pos);
-        return line.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
-    }
-    if (start >= line.size()) return std::nullopt;
-    return line.substr(start, card[loc.field].width * scale);
+    if (is_free_line(line, fmt)) return comma_piece(line, piece);
+    return fixed_slice(line, start, card[loc.field].width * scale);
 }
 
 Value field_value(const FieldLoc& loc) {

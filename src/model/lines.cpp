@@ -51,24 +51,30 @@ std::size_t title_offset(std::string_view name) noexcept {
     return name.size() >= kTitle.size() && text::iequals(name.substr(name.size() - kTitle.size()), kTitle) ? 1 : 0;
 }
 
+std::optional<std::string_view> comma_piece(std::string_view line, std::size_t n) noexcept {
+    std::size_t start = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        std::size_t comma = line.find(',', start);
+        if (comma == std::string_view::npos) return std::nullopt;
+        start = comma + 1;
+    }
+    std::size_t comma = line.find(',', start);
+    return line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+}
+
+std::optional<std::string_view> fixed_slice(std::string_view line, std::size_t start, std::size_t width) noexcept {
+    if (start >= line.size()) return std::nullopt;
+    return line.substr(start, width);
+}
+
 std::optional<std::string_view> card_field_slice(std::string_view line, std::span<const keywords::FieldDef> fields,
                                                  std::size_t n, CardFormat fmt) noexcept {
     if (n >= fields.size()) return std::nullopt;
-    if (is_free_line(line, fmt)) {
-        std::size_t start = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-            std::size_t comma = line.find(',', start);
-            if (comma == std::string_view::npos) return std::nullopt;
-            start = comma + 1;
-        }
-        std::size_t comma = line.find(',', start);
-        return line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-    }
+    if (is_free_line(line, fmt)) return comma_piece(line, n);
     std::size_t scale = fmt == CardFormat::Long ? 2 : 1;
     std::size_t start = 0;
     for (std::size_t k = 0; k < n; ++k) start += fields[k].width * scale;
-    if (start >= line.size()) return std::nullopt;
-    return line.substr(start, fields[n].width * scale);
+    return fixed_slice(line, start, fields[n].width * scale);
 }
 
 std::optional<std::int64_t> first_field_id(std::string_view line, const keywords::FieldDef& first,

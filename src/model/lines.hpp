@@ -73,6 +73,13 @@ void for_each_first_record_card(const ParsedFile& f, std::size_t block, const Bl
     });
 }
 
+// The n-th comma piece of a line (from 0; up to the next comma or the line
+// end); nothing when the line has fewer pieces.
+std::optional<std::string_view> comma_piece(std::string_view line, std::size_t n) noexcept;
+// The columns [start, start + width) of a line, cut at its end; nothing when
+// start is at or past the end.
+std::optional<std::string_view> fixed_slice(std::string_view line, std::size_t start, std::size_t width) noexcept;
+
 // Field n of a card line: the n-th comma piece when the block is in free
 // format or the line holds a comma; else fixed columns from the sum of the
 // widths before it (doubled in long format), cut at the line end.  Nothing
