@@ -1,4 +1,4 @@
-// Whole-file writes of one or several files through temporary files.
+// Whole-file reads, and writes of one or several files through temporary files.
 #include <gtest/gtest.h>
 
 #include "tmp_dir.hpp"
@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "file/read.hpp"
 #include "file/write.hpp"
 
 using namespace tarvex;
@@ -53,4 +54,18 @@ TEST(WriteFiles, KeepsThePermissionBitsOfTheReplacedFile) {
     EXPECT_EQ(fs::status(t.at("a")).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(read(t.at("a")), "new");
+}
+
+TEST(ReadFile, WholeContentOrTheSystemError) {
+    TmpDir t;
+    std::string big(200000, 'x');
+    big[123456] = '\0';
+    ASSERT_TRUE(write_file(t.at("a"), big).ok());
+    auto r = read_file(t.at("a"));
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.value(), big);
+    auto missing = read_file(t.at("missing"));
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().os_errno, ENOENT);
+    EXPECT_EQ(missing.error().message, "No such file or directory (os error 2)");
 }

@@ -225,12 +225,16 @@ results::EditDataset pyany_to_data(nb::handle v) {
         if (variant >= 0) {
             nb::module_ np = nb::module_::import_("numpy");
             nb::object c = np.attr("ascontiguousarray")(v, nb::arg("dtype") = native);
-            Py_buffer view;
-            if (PyObject_GetBuffer(c.ptr(), &view, PyBUF_C_CONTIGUOUS) != 0) throw nb::python_error();
+            ArrayView view;
+            if (!view.get(c)) raise(Error::type(msg));
             d.variant = static_cast<std::uint8_t>(variant);
-            const auto* p = static_cast<const unsigned char*>(view.buf);
-            d.bytes.assign(p, p + view.len);
-            PyBuffer_Release(&view);
+            const std::size_t width = view.itemsize();
+            d.bytes.resize(view.size() * width);
+            unsigned char* out = d.bytes.data();
+            view.each([&](const char* p) {
+                std::memcpy(out, p, width);
+                out += width;
+            });
             return d;
         }
     }

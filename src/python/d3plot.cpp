@@ -95,20 +95,13 @@ std::optional<std::vector<std::int64_t>> states_arg(nb::handle obj, std::size_t 
     const Error bad = Error::type("states must be None, an int, or a sequence of ints");
     if (obj.is_none()) return std::nullopt;
     auto one = [&](PyObject* o) -> std::int64_t {
-        PyObject* idx = PyNumber_Index(o);
-        if (!idx) {
-            PyErr_Clear();
-            raise(bad);
-        }
+        nb::object i = as_int(o);
+        if (!i.is_valid()) raise(bad);
         int overflow = 0;
-        long long v = PyLong_AsLongLongAndOverflow(idx, &overflow);
-        if (overflow) {
-            nb::str text = nb::steal<nb::str>(PyObject_Str(idx));
-            Py_DECREF(idx);
-            raise(Error::runtime("state index " + std::string(text.c_str()) + " out of range (" +
+        long long v = PyLong_AsLongLongAndOverflow(i.ptr(), &overflow);
+        if (overflow)
+            raise(Error::runtime("state index " + nb::cast<std::string>(nb::str(i)) + " out of range (" +
                                  std::to_string(num_states) + " states)"));
-        }
-        Py_DECREF(idx);
         return v;
     };
     if (PyLong_Check(obj.ptr())) return std::vector<std::int64_t>{one(obj.ptr())};

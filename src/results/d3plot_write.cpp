@@ -1,13 +1,11 @@
 // d3plot and intfor writers, and the family editor.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
 #include <optional>
 
+#include "file/read.hpp"
 #include "file/write.hpp"
 #include "results/d3plot.hpp"
 
@@ -322,34 +320,12 @@ D3Result<std::string> IntforWriter::to_bytes() const {
 
 // ---- D3plotEditor -----------------------------------------------------------------
 
-namespace {
-D3Result<std::string> read_whole(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return D3plotError::io(errno);
-    std::string out;
-    char buf[1 << 16];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int e = errno;
-            ::close(fd);
-            return D3plotError::io(e);
-        }
-        if (n == 0) break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return out;
-}
-}  // namespace
-
 D3Result<D3plotEditor> D3plotEditor::load(const std::string& path) {
     D3plotEditor ed;
     ed.paths_ = family_paths(path);
     for (const std::string& p : ed.paths_) {
-        auto r = read_whole(p);
-        if (!r.ok()) return r.error();
+        auto r = read_file(p);
+        if (!r.ok()) return D3plotError::io(r.error().os_errno);
         ed.contents_.push_back(std::move(r).value());
     }
     // The word size decides before anything else whether the family is editable.
