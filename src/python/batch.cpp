@@ -34,12 +34,7 @@ void bind_workspace(nb::module_& m) {
             "parse_deck",
             [](PyWorkspace& self, const std::string& path) {
                 SharedClaim c(self);
-                Result<std::unique_ptr<Deck>> r = Error::runtime("");
-                {
-                    nb::gil_scoped_release unlocked;
-                    r = self.ws.parse_deck(path);
-                }
-                return deck_to_py(unwrap(std::move(r)));
+                return deck_to_py(unwrap(released([&] { return self.ws.parse_deck(path); })));
             },
             nb::arg("path"), nb::sig("def parse_deck(self, path: str) -> Deck"),
             "Parse one deck through the workspace's file cache (the interpreter lock is released). Raises "
@@ -48,12 +43,12 @@ void bind_workspace(nb::module_& m) {
             "parse_decks",
             [](PyWorkspace& self, const std::vector<std::string>& paths) {
                 SharedClaim c(self);
-                std::vector<Result<std::unique_ptr<Deck>>> results;
-                {
-                    nb::gil_scoped_release unlocked;
-                    results.reserve(paths.size());
-                    for (const auto& p : paths) results.push_back(self.ws.parse_deck(p));
-                }
+                auto results = released([&] {
+                    std::vector<Result<std::unique_ptr<Deck>>> out;
+                    out.reserve(paths.size());
+                    for (const auto& p : paths) out.push_back(self.ws.parse_deck(p));
+                    return out;
+                });
                 for (std::size_t i = 0; i < results.size(); ++i)
                     if (!results[i].ok()) raise(Error::runtime(paths[i] + ": " + results[i].error().message));
                 nb::list out;

@@ -165,22 +165,13 @@ Table read_table(const PyDeck& pd, const Schema& schema) {
     const Deck& d = *pd.deck;
     std::vector<const ParsedFile*> files;
     for (const auto& f : d.files) files.push_back(&f);
-    Table table;
-    {
-        nb::gil_scoped_release unlocked;
-        table = parse_schema_files(files, schema);
-    }
+    Table table = released([&] { return parse_schema_files(files, schema); });
     for (const auto& f : d.files) check_intact(f);
     return table;
 }
 
 std::unique_ptr<Deck> parse_deck_unlocked(const std::string& path) {
-    Result<std::unique_ptr<Deck>> r = Error::runtime("");
-    {
-        nb::gil_scoped_release unlocked;
-        r = parse_deck(path);
-    }
-    return unwrap(std::move(r));
+    return unwrap(released([&] { return parse_deck(path); }));
 }
 
 
@@ -308,11 +299,7 @@ void bind_deck(nb::module_& m) {
                 const Deck& d = *self.deck;
                 std::vector<const ParsedFile*> files;
                 for (const auto& f : d.files) files.push_back(&f);
-                std::optional<Table> table;
-                {
-                    nb::gil_scoped_release unlocked;
-                    table = keywords::read_library_columns(files, keyword);
-                }
+                std::optional<Table> table = released([&] { return keywords::read_library_columns(files, keyword); });
                 if (!table) raise(Error::key("'" + keyword + "' is not in the built-in keyword library"));
                 for (const auto& f : d.files) check_intact(f);
                 return table_to_pydict(std::move(*table));

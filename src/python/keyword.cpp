@@ -215,11 +215,7 @@ void bind_keyword_file(nb::module_& m) {
             [](const KeywordFile& k, const std::string& keyword, const LayoutArg& cards, std::optional<Bool> repeat) {
                 SharedClaim c(k);
                 Schema schema = schema_from_args(keyword, cards, repeat.value_or(Bool{}).v);
-                Table table;
-                {
-                    nb::gil_scoped_release unlocked;
-                    table = parse_schema_files({&k.file}, schema);
-                }
+                Table table = released([&] { return parse_schema_files({&k.file}, schema); });
                 check_intact(k.file);
                 return table_to_pydict(std::move(table));
             },
@@ -234,11 +230,8 @@ void bind_keyword_file(nb::module_& m) {
             "parse_builtin",
             [](const KeywordFile& k, const std::string& keyword) {
                 SharedClaim c(k);
-                std::optional<Table> table;
-                {
-                    nb::gil_scoped_release unlocked;
-                    table = keywords::read_library_columns({&k.file}, keyword);
-                }
+                std::optional<Table> table =
+                    released([&] { return keywords::read_library_columns({&k.file}, keyword); });
                 if (!table) raise(Error::key("'" + keyword + "' is not in the built-in keyword library"));
                 check_intact(k.file);
                 return table_to_pydict(std::move(*table));
@@ -295,13 +288,8 @@ void bind_parse_keyword_file(nb::module_& m) {
     m.def(
         "parse_keyword_file",
         [](const std::string& path) {
-            Result<ParsedFile> r = Error::runtime("");
-            {
-                nb::gil_scoped_release unlocked;
-                r = parse_file_blocks(path);
-            }
             auto kf = std::make_unique<KeywordFile>();
-            kf->file = unwrap(std::move(r));
+            kf->file = unwrap(released([&] { return parse_file_blocks(path); }));
             return kf.release();
         },
         nb::arg("path"), nb::rv_policy::take_ownership,
@@ -324,11 +312,7 @@ void bind_write_keyword(nb::module_& m) {
             std::size_t rows = wcol_size(cols[0]);
             for (const auto& c : cols)
                 if (wcol_size(c) != rows) raise(Error::value("all columns must have the same length"));
-            std::string out;
-            {
-                nb::gil_scoped_release unlocked;
-                out = emit_free_deck(name, cols, rows);
-            }
+            std::string out = released([&] { return emit_free_deck(name, cols, rows); });
             unwrap(write_file(path, out));
         },
         nb::arg("path"), nb::arg("name"), nb::arg("columns"),

@@ -116,12 +116,7 @@ void add_deck_validate(nb::class_<PyDeck>& cls) {
         [](const PyDeck& self, nb::handle rules) {
             std::vector<Rule> rs = rules_from_py(rules);
             SharedClaim claim(self);
-            validate::Report report;
-            {
-                nb::gil_scoped_release release;
-                report = validate::run_rules(*self.deck, rs);
-            }
-            return report_to_py(std::move(report));
+            return report_to_py(released([&] { return validate::run_rules(*self.deck, rs); }));
         },
         nb::arg("rules").none(), nb::sig("def validate(self, rules: collections.abc.Sequence[Rule]) -> Report"),
         "Run the rules over the deck and return their findings as a Report.\n\n"
