@@ -3,6 +3,7 @@
 #include <nanobind/stl/tuple.h>
 
 #include <string>
+#include <type_traits>
 
 #include "file/write.hpp"
 #include "keywords/library.hpp"
@@ -81,51 +82,25 @@ std::size_t checked_block(const KeywordFile& kf, const Index& index) {
 // A write_keyword column: 1-D int64, float64 or int32 array (any strides,
 // copied), or a sequence of str.
 bool array_column(nb::handle obj, WCol& out) {
-    if (!is_ndarray(obj)) return false;
-    Py_buffer view;
-    if (PyObject_GetBuffer(obj.ptr(), &view, PyBUF_STRIDES | PyBUF_FORMAT) != 0) {
-        PyErr_Clear();
-        return false;
-    }
-    struct Release {
-        Py_buffer* v;
-        ~Release() { PyBuffer_Release(v); }
-    } release{&view};
-    if (view.ndim != 1) return false;
-    const char* f = view.format ? view.format : "B";
-    if (*f == '<' || *f == '=' || *f == '@') ++f;
-    if (f[0] == '\0' || f[1] != '\0') return false;
-    std::size_t n = static_cast<std::size_t>(view.shape[0]);
-    Py_ssize_t stride = view.strides ? view.strides[0] : view.itemsize;
-    const char* base = static_cast<const char*>(view.buf);
-    auto gather = [&](auto tag, auto& dst) {
+    ArrayView array;
+    if (!array.get(obj) || array.ndim() != 1) return false;
+    auto gather = [&](auto tag) {
         using S = decltype(tag);
-        dst.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
+        std::vector<std::conditional_t<std::is_same_v<S, double>, double, std::int64_t>> dst;
+        dst.reserve(array.size());
+        array.each([&](const char* p) {
             S v;
-            std::memcpy(&v, base + static_cast<Py_ssize_t>(i) * stride, sizeof(S));
-            dst[i] = v;
-        }
+            std::memcpy(&v, p, sizeof(S));
+            dst.push_back(v);
+        });
+        out = std::move(dst);
+        return true;
     };
-    char c = f[0];
-    if ((c == 'l' || c == 'q') && view.itemsize == 8) {
-        std::vector<std::int64_t> v;
-        gather(std::int64_t{}, v);
-        out = std::move(v);
-        return true;
-    }
-    if (c == 'd' && view.itemsize == 8) {
-        std::vector<double> v;
-        gather(double{}, v);
-        out = std::move(v);
-        return true;
-    }
-    if ((c == 'i' || c == 'l') && view.itemsize == 4) {
-        std::vector<std::int64_t> v;
-        gather(std::int32_t{}, v);
-        out = std::move(v);
-        return true;
-    }
+    char c = array.format();
+    std::size_t size = array.itemsize();
+    if ((c == 'l' || c == 'q') && size == 8) return gather(std::int64_t{});
+    if (c == 'd' && size == 8) return gather(double{});
+    if ((c == 'i' || c == 'l') && size == 4) return gather(std::int32_t{});
     return false;
 }
 
