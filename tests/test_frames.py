@@ -189,3 +189,12 @@ def test_bridges_type_check(tmp_path):
     assert code == 1, report
     assert report.count("error:") == 1, report
     assert 'Argument "labels" to "to_frame" of "Binout" has incompatible type' in report
+
+
+def test_importing_tarvex_leaves_pandas_unimported():
+    import subprocess
+
+    out = subprocess.run([sys.executable, "-c", "import sys, tarvex; print('pandas' in sys.modules)"],
+                         capture_output=True, text=True)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.strip().splitlines()[-1] == "False"
