@@ -192,12 +192,7 @@ LsdaResult<std::vector<std::string>> Binout::state_dirs(const SymPath& branch) c
     return dirs;  // already in byte-wise order
 }
 
-bool Binout::has_states(const SymPath& branch) const {
-    auto node = resolve(branch);
-    if (!node) return false;
-    const auto& names = (*node)->names;
-    return std::any_of(names.begin(), names.end(), [](const std::string& n) { return is_state_dir(n); });
-}
+bool Binout::has_states(const SymPath& branch) const { return state_nodes(branch).ok(); }
 
 LsdaResult<ReadResult> Binout::read_meta(const SymPath& branch, const char* name) const {
     SymPath p = branch;
