@@ -108,24 +108,31 @@ def table_to_frame(columns: Mapping[str, Any]) -> pandas.DataFrame:
     (numbered from 1, as the solver's manuals number repeated fields).
     Numeric columns keep their dtype (int64, float64) and are views of the
     arrays, not copies.  Raises ImportError when pandas is absent, ValueError
-    when the columns have different numbers of rows.
+    when the columns have different numbers of rows or a split name is
+    already a column ("column 'n_1' would occur twice").
     """
     pd = _pandas("table_to_frame")
     data: dict[str, Any] = {}
     rows: set[int] = set()
+
+    def put(name: str, values: Any) -> None:
+        if name in data:
+            raise ValueError(f"column {name!r} would occur twice")
+        data[name] = values
+
     for key, col in columns.items():
         if isinstance(col, np.ndarray) and col.ndim == 2:
             rows.add(col.shape[0])
             for j in range(col.shape[1]):
-                data[f"{key}_{j + 1}"] = col[:, j]
+                put(f"{key}_{j + 1}", col[:, j])
         elif isinstance(col, list) and col and isinstance(col[0], list):
             rows.add(len(col))
             width = max(len(r) for r in col)
             for j in range(width):
-                data[f"{key}_{j + 1}"] = [r[j] if j < len(r) else "" for r in col]
+                put(f"{key}_{j + 1}", [r[j] if j < len(r) else "" for r in col])
         else:
             rows.add(len(col))
-            data[key] = col
+            put(key, col)
     if len(rows) > 1:
         raise ValueError(f"columns of different lengths: {sorted(rows)}")
     return pd.DataFrame(data, copy=False)

@@ -125,6 +125,9 @@ def test_table_fields_of_several_values_are_split(write):
     with pytest.raises(ValueError) as e:
         tarvex.table_to_frame({"a": np.zeros(2), "b": np.zeros((3, 2))})
     assert e.value.args == ("columns of different lengths: [2, 3]",)
+    with pytest.raises(ValueError) as e:
+        tarvex.table_to_frame({"n": np.zeros((2, 2)), "n_2": np.zeros(2)})
+    assert e.value.args == ("column 'n_2' would occur twice",)
 
 
 # ---- Report.to_frame -----------------------------------------------------------
