@@ -3,8 +3,10 @@
 Generates with BinoutEditor a nodout-like binout (default 5,000 states x
 1,000 nodes x 6 float64 variables, about 240 MB, plus ids, legend and title),
 then measures in one run: opening, read_states of one variable, the 10-id
-selection, and read_many of 100 raw paths, each against the peer doing the
-same reads.  The peer is lasso-python's Binout when it is installed (the
+selection, read_many of 100 raw paths and, when pandas is installed, the
+DataFrame of one variable (Binout.to_frame: time index, one column per id),
+each against the peer doing the same reads (lasso-python's as_df for the
+DataFrame).  The peer is lasso-python's Binout when it is installed (the
 `bench` extra), otherwise a plain NumPy reading of the same records (its own
 walk of the symbol table, then np.frombuffer per dataset).  Times are the best
 of several runs for tarvex and of one run for the peer, with the file in the
@@ -75,6 +77,9 @@ class LassoPeer:
         cols = [int(np.nonzero(all_ids == i)[0][0]) for i in ids]
         return self.read_states(branch, var)[:, cols]
 
+    def frame(self, branch, var):
+        return self.b.as_df(branch, var)
+
     def read_many(self, paths):
         out = []
         for p in paths:
@@ -126,6 +131,14 @@ class NumpyPeer:
         cols = [int(np.nonzero(all_ids == i)[0][0]) for i in ids]
         return self.read_states(branch, var)[:, cols]
 
+    def frame(self, branch, var):
+        import pandas as pd
+
+        dirs = sorted(k[0] for k in self.index if k[1] == "time" and k[0].startswith(f"/{branch}/d"))
+        time_index = pd.Index([self._read(d, "time")[0] for d in dirs], name="time")
+        return pd.DataFrame(self.read_states(branch, var), index=time_index,
+                            columns=self._read(f"/{branch}/metadata", "ids"))
+
     def read_many(self, paths):
         return [self._read("/" + "/".join(p[:-1]), p[-1]).copy() for p in paths]
 
@@ -168,11 +181,25 @@ def main():
     t_states, ours = best(lambda: b.read_states(branch, var)["values"], 20)
     t_sel, ours_sel = best(lambda: b.read(branch, var, ids=sel), 20)
     t_many, ours_many = best(lambda: b.read_many(paths), 20)
+    try:
+        import pandas  # noqa: F401
+
+        import tarvex  # sets Binout.to_frame
+
+        t_frame, ours_frame = best(lambda: b.to_frame(branch, var), 20)
+    except ImportError:
+        print("pandas is not installed: the DataFrame row is left out")
+        t_frame = None
 
     t_popen, peer = best(lambda: peer_cls(path), 1)
     t_pstates, theirs = best(lambda: peer.read_states(branch, var), 1)
     t_psel, theirs_sel = best(lambda: peer.read_ids(branch, var, sel), 1)
     t_pmany, theirs_many = best(lambda: peer.read_many(paths), 1)
+    if t_frame is not None:
+        t_pframe, theirs_frame = best(lambda: peer.frame(branch, var), 1)
+        np.testing.assert_array_equal(ours_frame.to_numpy(), theirs_frame.to_numpy())
+        np.testing.assert_array_equal(ours_frame.index, theirs_frame.index)
+        assert list(ours_frame.columns.astype(str)) == list(theirs_frame.columns.astype(str))
 
     np.testing.assert_array_equal(ours, theirs)
     np.testing.assert_array_equal(ours_sel, theirs_sel)
@@ -183,12 +210,16 @@ def main():
     print(f"{'operation':<28}{'tarvex':>12}{'peer':>12}{'ratio':>10}")
     rows = [("open", t_open, t_popen), (f"read_states({var})", t_states, t_pstates),
             ("read(ids=[10 ids])", t_sel, t_psel), ("read_many(100 paths)", t_many, t_pmany)]
+    if t_frame is not None:
+        rows.append((f"to_frame({var}) / as_df", t_frame, t_pframe))
     for name, a, c in rows:
         print(f"{name:<28}{a * 1e3:>10.2f}ms{c * 1e3:>10.2f}ms{c / a:>9.1f}x")
     print()
     print(f"goal read_states >= 20x peer:        {t_pstates / t_states:.1f}x")
     print(f"goal 10-id selection >= 10x full:    {t_states / t_sel:.1f}x")
     print(f"goal open < 0.5 s:                   {t_open:.3f} s")
+    if t_frame is not None:
+        print(f"goal to_frame >= 10x peer as_df:     {t_pframe / t_frame:.1f}x")
     if not args.keep and args.dir is None:
         shutil.rmtree(work)
 

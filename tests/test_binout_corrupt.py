@@ -8,6 +8,7 @@ import pytest
 
 from _tarvex import Binout, BinoutEditor
 from test_binout import REAL, nodout_tree
+from test_binout_nested import elout_tree
 
 
 def source_bytes():
@@ -25,26 +26,41 @@ READ_ERRORS = (RuntimeError, KeyError, ValueError)
 EDIT_ERRORS = (RuntimeError,)
 
 
+def branches(b):
+    """The top-level branches (as str) and the directories below them that
+    are no state directories (as segment lists: elout/shell)."""
+    for top in b.channels():
+        yield top
+        for sub in b.channels([top]):
+            if sub != "metadata" and not (sub[:1] == "d" and sub[1:].isdigit()) and b.channels([top, sub]):
+                yield [top, sub]
+
+
 def exercise(path):
     """Open and read everything a caller could ask for."""
     try:
         b = Binout(path)
     except OPEN_ERRORS:
         return
-    for br in b.channels():
-        for call in (lambda: b.read(br), lambda: b.ids(br), lambda: b.legend(br), lambda: b.title(br)):
+    try:
+        found = list(branches(b))
+    except READ_ERRORS:
+        found = b.channels()
+    for br in found:
+        segs = [br] if isinstance(br, str) else br
+        for call in (lambda: b.read(*segs), lambda: b.ids(br), lambda: b.legend(br), lambda: b.title(br)):
             try:
                 call()
             except READ_ERRORS:
                 pass
         try:
-            variables = b.read(br)
+            variables = b.read(*segs)
         except READ_ERRORS:
             continue
         if not isinstance(variables, list):
             continue
         for var in variables[:8]:
-            for call in (lambda: b.read_states(br, var), lambda: b.read(br, var, ids=[0, 1, 2**40])):
+            for call in (lambda: b.read_states(br, var), lambda: b.read(*segs, var, ids=[0, 1, 2**40])):
                 try:
                     call()
                 except READ_ERRORS:
@@ -69,9 +85,10 @@ def table_ranges(data):
     return out
 
 
-@pytest.fixture(scope="module")
-def data():
-    return source_bytes()
+@pytest.fixture(scope="module", params=["real", "nested"])
+def data(request):
+    # A real file (or its builder stand-in) and a file of nested branches.
+    return source_bytes() if request.param == "real" else elout_tree()
 
 
 def test_truncations(tmp_path, data):

@@ -33,6 +33,19 @@ namespace {
 // A directory path: a sequence of str segments.
 SymPath arg_path(nb::handle h, const char* param) { return arg_str_seq(h, param); }
 
+// A branch: "elout/shell" (str, split at "/") or a sequence of str segments.
+SymPath arg_branch(nb::handle h, const char* param) {
+    if (PyUnicode_Check(h.ptr())) return results::branch_path(arg_str(h, param));
+    const char* want = "str or a sequence of str";
+    nb::object keep;
+    SymPath out;
+    for (nb::handle it : seq_items(h, param, want, keep)) {
+        if (!PyUnicode_Check(it.ptr())) raise(type_error(param, want));
+        out.push_back(arg_str(it, param));
+    }
+    return out;
+}
+
 std::vector<SymPath> arg_paths(nb::handle h, const char* param) {
     nb::object keep;
     std::vector<SymPath> out;
@@ -150,9 +163,10 @@ nb::object py_read(PyBinout& self, nb::args args, nb::handle id, nb::handle ids,
     }
     SelectorArg k = selector_arg(id, ids, name, names);
     if (k != SelectorArg::None) {
-        if (path.size() != 2) raise(Error::value("read(branch, var, id=/name=...) needs a branch and a variable"));
+        if (path.size() < 2) raise(Error::value("read(branch, var, id=/name=...) needs a branch and a variable"));
         results::EntitySelection sel = convert_selector(k, id, ids, name, names);
-        auto picked = unwrap(released([&] { return b.read_selected(path[0], path[1], sel); }));
+        SymPath branch(path.begin(), path.end() - 1);
+        auto picked = unwrap(released([&] { return b.read_selected(branch, path.back(), sel); }));
         return selected_values(std::move(picked.columns), k);
     }
     auto read = unwrap(released([&] { return b.read_path(path); }));
@@ -173,7 +187,7 @@ nb::object py_read_states(PyBinout& self, nb::handle branch_h, nb::handle var_h,
                           nb::handle name, nb::handle names) {
     SharedClaim claim(self);
     const Binout& b = self.b;
-    std::string branch = arg_str(branch_h, "branch");
+    SymPath branch = arg_branch(branch_h, "branch");
     std::string var = arg_str(var_h, "var");
     SelectorArg k = selector_arg(id, ids, name, names);
     nb::dict d;
@@ -293,9 +307,12 @@ const char* kReadDoc =
     "Read a dataset, list a directory, or aggregate a variable over a branch's states.\n\n"
     "The path is given as separate str segments or as one list/tuple of str.  A dataset is returned as a "
     "NumPy array of its stored dtype; a directory lists the variables of its first state directory (or its own "
-    "children when it has none).  A two-segment path (branch, var) that is not a dataset aggregates var over "
-    "the branch's state directories into float64 [T, M] ([T] when M <= 1).  With one of id, ids, name, names "
-    "(branch, var only) the selected entity columns are returned, float64 [T] for id/name, [T, k] otherwise.";
+    "children when it has none).  A path that is not a dataset aggregates its last segment (the variable) over "
+    "the state directories of the branch its other segments name, at any depth (read(\"nodout\", "
+    "\"x_acceleration\"), read(\"elout\", \"shell\", \"sig_xx\")), into float64 [T, M] ([T] when M <= 1); "
+    "paths of three or more segments aggregate only when that branch has state directories.  With one of id, "
+    "ids, name, names (branch segments, then the variable) the selected entity columns are returned, float64 "
+    "[T] for id/name, [T, k] otherwise.";
 
 }  // namespace
 
@@ -352,10 +369,11 @@ void bind_binout(nb::module_& m) {
              kReadDoc)
         .def("read_states", &py_read_states, nb::arg("branch"), nb::arg("var"), nb::arg("id") = nb::none(),
              nb::arg("ids") = nb::none(), nb::arg("name") = nb::none(), nb::arg("names") = nb::none(),
-             nb::sig("def read_states(self, branch: str, var: str, id: int | None = None, "
+             nb::sig("def read_states(self, branch: str | collections.abc.Sequence[str], var: str, id: int | None = None, "
                      "ids: collections.abc.Sequence[int] | None = None, name: str | None = None, "
                      "names: collections.abc.Sequence[str] | None = None) -> dict[str, object]"),
-             "Aggregate var over the branch's state directories.  Without a selector: {\"time\": [T], "
+             "Aggregate var over the branch's state directories; the branch is a path of any depth, as "
+             "\"elout/shell\" or a sequence of segments.  Without a selector: {\"time\": [T], "
              "\"values\": [T, M], \"ids\", \"n_steps\": T, \"n_channels\": M}.  With id, ids, name or names: "
              "{\"time\", \"values\" ([T] for id/name, [T, k] otherwise), \"ids\": the selected columns' ids}.")
         .def(
@@ -401,28 +419,30 @@ void bind_binout(nb::module_& m) {
             "ids",
             [](const PyBinout& self, nb::handle branch) {
                 SharedClaim claim(self);
-                std::string br = arg_str(branch, "branch");
+                SymPath br = arg_branch(branch, "branch");
                 return arr(unwrap(released([&] { return self.b.ids(br); })));
             },
-            nb::arg("branch"), nb::sig("def ids(self, branch: str) -> numpy.ndarray"),
-            "The branch's entity ids (branch/metadata/ids) as int64.")
+            nb::arg("branch"), nb::sig("def ids(self, branch: str | collections.abc.Sequence[str]) -> numpy.ndarray"),
+            "The branch's entity ids (branch/metadata/ids) as int64; the branch is \"nodout\", "
+            "\"elout/shell\" or a sequence of segments.")
         .def(
             "legend",
             [](const PyBinout& self, nb::handle branch) {
                 SharedClaim claim(self);
-                return str_list(unwrap(self.b.legend(arg_str(branch, "branch"))));
+                return str_list(unwrap(self.b.legend(arg_branch(branch, "branch"))));
             },
-            nb::arg("branch"), nb::sig("def legend(self, branch: str) -> list[str]"),
-            "The branch's entity names (branch/metadata/legend cut into one piece per id, trimmed).")
+            nb::arg("branch"), nb::sig("def legend(self, branch: str | collections.abc.Sequence[str]) -> list[str]"),
+            "The branch's entity names (branch/metadata/legend cut into one piece per id, trimmed); the branch "
+            "as for ids().")
         .def(
             "title",
             [](const PyBinout& self, nb::handle branch) {
                 SharedClaim claim(self);
-                std::string t = unwrap(self.b.title(arg_str(branch, "branch")));
+                std::string t = unwrap(self.b.title(arg_branch(branch, "branch")));
                 return nb::str(t.data(), t.size());
             },
-            nb::arg("branch"), nb::sig("def title(self, branch: str) -> str"),
-            "The branch's title (branch/metadata/title as text, trimmed).");
+            nb::arg("branch"), nb::sig("def title(self, branch: str | collections.abc.Sequence[str]) -> str"),
+            "The branch's title (branch/metadata/title as text, trimmed); the branch as for ids().");
 }
 
 void bind_parse_binout(nb::module_& m) {

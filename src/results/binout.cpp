@@ -88,6 +88,27 @@ bool is_state_dir(std::string_view name) noexcept {
     return true;
 }
 
+SymPath branch_path(std::string_view text) {
+    if (text.find('/') == std::string_view::npos) return {std::string(text)};
+    SymPath out;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t end = std::min(text.find('/', at), text.size());
+        if (end > at) out.emplace_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+std::string branch_text(const SymPath& branch) {
+    std::string out;
+    for (std::size_t i = 0; i < branch.size(); ++i) {
+        if (i) out += '/';
+        out += branch[i];
+    }
+    return out;
+}
+
 std::int64_t f64_to_i64(double v) noexcept {
     if (std::isnan(v)) return 0;
     if (v >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
@@ -150,25 +171,34 @@ std::vector<LsdaResult<ReadResult>> Binout::read_many(const std::vector<SymPath>
     return out;
 }
 
-LsdaResult<std::vector<const SymNode*>> Binout::state_nodes(const std::string& branch) const {
-    auto node = resolve({branch});
+LsdaResult<std::vector<const SymNode*>> Binout::state_nodes(const SymPath& branch) const {
+    auto node = resolve(branch);
     if (!node) return std::move(node).error();
     const SymNode& b = **node;
     std::vector<const SymNode*> out;
     for (std::size_t i = 0; i < b.names.size(); ++i)
         if (is_state_dir(b.names[i])) out.push_back(&b.children[i]);
-    if (out.empty()) return LsdaError::symbol_not_found("no state directories under " + branch);
+    if (out.empty()) return LsdaError::symbol_not_found("no state directories under " + branch_text(branch));
     return out;
 }
 
-LsdaResult<std::vector<std::string>> Binout::state_dirs(const std::string& branch) const {
-    auto node = resolve({branch});
+LsdaResult<std::vector<std::string>> Binout::state_dirs(const SymPath& branch) const {
+    auto node = resolve(branch);
     if (!node) return std::move(node).error();
     std::vector<std::string> dirs;
     for (const auto& n : (*node)->names)
         if (is_state_dir(n)) dirs.push_back(n);
-    if (dirs.empty()) return LsdaError::symbol_not_found("no state directories under " + branch);
+    if (dirs.empty()) return LsdaError::symbol_not_found("no state directories under " + branch_text(branch));
     return dirs;  // already in byte-wise order
+}
+
+bool Binout::has_states(const SymPath& branch) const { return state_nodes(branch).ok(); }
+
+LsdaResult<ReadResult> Binout::read_meta(const SymPath& branch, const char* name) const {
+    SymPath p = branch;
+    p.emplace_back("metadata");
+    p.emplace_back(name);
+    return read(p);
 }
 
 std::vector<double> Binout::times_of(const std::vector<const SymNode*>& states) const {
@@ -192,8 +222,9 @@ std::vector<double> Binout::times_of(const std::vector<const SymNode*>& states) 
     return times;
 }
 
-std::vector<double> Binout::state_times(const std::string& branch, const std::vector<std::string>& dirs) const {
-    const SymNode* b = root_.child(branch);
+std::vector<double> Binout::state_times(const SymPath& branch, const std::vector<std::string>& dirs) const {
+    auto node = resolve(branch);
+    const SymNode* b = node ? *node : nullptr;
     std::vector<const SymNode*> states(dirs.size(), nullptr);
     static const SymNode kEmpty;
     for (std::size_t i = 0; i < dirs.size(); ++i) {
@@ -203,7 +234,7 @@ std::vector<double> Binout::state_times(const std::string& branch, const std::ve
     return times_of(states);
 }
 
-LsdaResult<StateValues> Binout::read_states(const std::string& branch, const std::string& var) const {
+LsdaResult<StateValues> Binout::read_states(const SymPath& branch, const std::string& var) const {
     auto states = state_nodes(branch);
     if (!states) return std::move(states).error();
     const std::size_t T = states->size();
@@ -241,7 +272,7 @@ LsdaResult<StateValues> Binout::read_states(const std::string& branch, const std
         // outnumber the family's bytes; entries aliasing one record could
         // otherwise ask for far more memory than the files hold.
         if (total > total_bytes_)
-            return LsdaError::conversion("corrupt binout: state datasets of " + branch + "/" + var +
+            return LsdaError::conversion("corrupt binout: state datasets of " + branch_text(branch) + "/" + var +
                                          " overlap (more values than file bytes)");
     }
     StateValues out;
@@ -261,7 +292,7 @@ LsdaResult<StateValues> Binout::read_states(const std::string& branch, const std
     return out;
 }
 
-LsdaResult<StateColumns> Binout::read_columns(const std::string& branch, const std::string& var,
+LsdaResult<StateColumns> Binout::read_columns(const SymPath& branch, const std::string& var,
                                               const std::vector<std::uint64_t>& columns) const {
     auto states = state_nodes(branch);
     if (!states) return std::move(states).error();
@@ -319,8 +350,8 @@ LsdaResult<StateColumns> Binout::read_columns(const std::string& branch, const s
     return out;
 }
 
-LsdaResult<std::vector<std::int64_t>> Binout::ids(const std::string& branch) const {
-    auto r = read({branch, "metadata", "ids"});
+LsdaResult<std::vector<std::int64_t>> Binout::ids(const SymPath& branch) const {
+    auto r = read_meta(branch, "ids");
     if (!r) return std::move(r).error();
     std::vector<double> v = r->to_f64_vec();
     std::vector<std::int64_t> out(v.size());
@@ -328,10 +359,10 @@ LsdaResult<std::vector<std::int64_t>> Binout::ids(const std::string& branch) con
     return out;
 }
 
-LsdaResult<std::vector<std::string>> Binout::legend(const std::string& branch) const {
+LsdaResult<std::vector<std::string>> Binout::legend(const SymPath& branch) const {
     std::size_t n = 0;
-    if (auto r = read({branch, "metadata", "ids"}); r) n = r->to_f64_vec().size();
-    auto r = read({branch, "metadata", "legend"});
+    if (auto r = read_meta(branch, "ids"); r) n = r->to_f64_vec().size();
+    auto r = read_meta(branch, "legend");
     if (!r) return std::move(r).error();
     std::string bytes = to_bytes(r->to_f64_vec());
     std::vector<std::string> out;
@@ -341,8 +372,8 @@ LsdaResult<std::vector<std::string>> Binout::legend(const std::string& branch) c
     return out;
 }
 
-LsdaResult<std::string> Binout::title(const std::string& branch) const {
-    auto r = read({branch, "metadata", "title"});
+LsdaResult<std::string> Binout::title(const SymPath& branch) const {
+    auto r = read_meta(branch, "title");
     if (!r) return std::move(r).error();
     return trimmed(to_bytes(r->to_f64_vec()));
 }
@@ -369,8 +400,10 @@ LsdaResult<PathRead> Binout::read_path(const SymPath& path) const {
         out.listing = res.keys();
         return out;
     }
-    if (path.size() != 2) return std::move(r).error();
-    auto agg = read_states(path[0], path[1]);
+    if (path.size() < 2) return std::move(r).error();
+    SymPath branch(path.begin(), path.end() - 1);
+    if (path.size() > 2 && !has_states(branch)) return std::move(r).error();
+    auto agg = read_states(branch, path.back());
     if (!agg.ok()) return std::move(agg).error();
     out.kind = PathRead::Kind::Aggregate;
     out.aggregate = std::move(agg).value();
@@ -401,11 +434,11 @@ LsdaResult<TimeSeries> Binout::read_time_series(const SymPath& path) const {
     return out;
 }
 
-LsdaResult<std::vector<std::uint64_t>> Binout::select_columns(const std::string& branch,
+LsdaResult<std::vector<std::uint64_t>> Binout::select_columns(const SymPath& branch,
                                                               const EntitySelection& sel) const {
     auto missing = [&](const std::string& key) {
         return LsdaError::entity_not_found(std::string(sel.by_id ? "id " : "name ") + text::quoted(key) +
-                                           " not found in '" + branch + "'");
+                                           " not found in '" + branch_text(branch) + "'");
     };
     std::vector<std::uint64_t> cols;
     if (sel.by_id) {
@@ -435,7 +468,7 @@ LsdaResult<std::vector<std::uint64_t>> Binout::select_columns(const std::string&
     return cols;
 }
 
-LsdaResult<SelectedColumns> Binout::read_selected(const std::string& branch, const std::string& var,
+LsdaResult<SelectedColumns> Binout::read_selected(const SymPath& branch, const std::string& var,
                                                   const EntitySelection& sel) const {
     auto cols = select_columns(branch, sel);
     if (!cols.ok()) return std::move(cols).error();

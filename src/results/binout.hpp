@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "results/diskfile.hpp"
@@ -65,6 +66,13 @@ struct TimeSeries {
 // and nothing else.
 bool is_state_dir(std::string_view name) noexcept;
 
+// The path of a branch written as text: "elout/shell" is {"elout", "shell"}
+// (empty segments skipped, as a CD record does); a text without "/" is one
+// segment as it is.
+SymPath branch_path(std::string_view text);
+// A branch path as text, its segments joined by "/" (for messages).
+std::string branch_text(const SymPath& branch);
+
 class Binout {
 public:
     // Expand the pattern, add continuation files, map and index them.
@@ -82,15 +90,20 @@ public:
     // Every path read on the pool; results in input order.
     std::vector<LsdaResult<ReadResult>> read_many(const std::vector<SymPath>& paths) const;
 
-    LsdaResult<std::vector<std::string>> state_dirs(const std::string& branch) const;
-    std::vector<double> state_times(const std::string& branch, const std::vector<std::string>& dirs) const;
-    LsdaResult<StateValues> read_states(const std::string& branch, const std::string& var) const;
-    LsdaResult<StateColumns> read_columns(const std::string& branch, const std::string& var,
+    LsdaResult<std::vector<std::string>> state_dirs(const SymPath& branch) const;
+    // Whether the path is a directory with at least one state directory.
+    bool has_states(const SymPath& branch) const;
+    std::vector<double> state_times(const SymPath& branch, const std::vector<std::string>& dirs) const;
+    LsdaResult<StateValues> read_states(const SymPath& branch, const std::string& var) const;
+    LsdaResult<StateColumns> read_columns(const SymPath& branch, const std::string& var,
                                           const std::vector<std::uint64_t>& columns) const;
 
     // A dataset as stored; a directory lists the variables of its first
-    // state directory (its own children when it has none); a (branch, var)
-    // path that is neither is aggregated over the branch's states.
+    // state directory (its own children when it has none); a path that is
+    // neither is the aggregation of its last segment over the states of the
+    // directory its other segments name: always for two segments, and for
+    // longer paths when that directory has state directories (elout/shell/
+    // sig_xx); otherwise the read's failure.
     LsdaResult<PathRead> read_path(const SymPath& path) const;
 
     // A dataset converted to float64.
@@ -102,20 +115,22 @@ public:
     // Column index of each selected entity: the first column whose id (or
     // legend name) equals it; EntityNotFound "id \"{id}\" not found in
     // '{branch}'" / "name \"{name}\" not found in '{branch}'" otherwise.
-    LsdaResult<std::vector<std::uint64_t>> select_columns(const std::string& branch,
+    LsdaResult<std::vector<std::uint64_t>> select_columns(const SymPath& branch,
                                                           const EntitySelection& sel) const;
     // The selected columns of `var` over the branch's states, with their ids.
-    LsdaResult<SelectedColumns> read_selected(const std::string& branch, const std::string& var,
+    LsdaResult<SelectedColumns> read_selected(const SymPath& branch, const std::string& var,
                                               const EntitySelection& sel) const;
 
-    LsdaResult<std::vector<std::int64_t>> ids(const std::string& branch) const;
-    LsdaResult<std::vector<std::string>> legend(const std::string& branch) const;
-    LsdaResult<std::string> title(const std::string& branch) const;
+    LsdaResult<std::vector<std::int64_t>> ids(const SymPath& branch) const;
+    LsdaResult<std::vector<std::string>> legend(const SymPath& branch) const;
+    LsdaResult<std::string> title(const SymPath& branch) const;
 
 private:
     // The state directories of a branch in name order (the tree's children
     // are already sorted byte-wise).
-    LsdaResult<std::vector<const SymNode*>> state_nodes(const std::string& branch) const;
+    LsdaResult<std::vector<const SymNode*>> state_nodes(const SymPath& branch) const;
+    // branch + [name] (the metadata datasets).
+    LsdaResult<ReadResult> read_meta(const SymPath& branch, const char* name) const;
     std::vector<double> times_of(const std::vector<const SymNode*>& states) const;
     void prefetch_element(const SymNode& leaf, std::uint64_t j) const noexcept;
     double time_value(const SymNode* time_leaf) const noexcept;
