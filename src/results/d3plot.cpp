@@ -385,7 +385,6 @@ D3Result<Layout> read_layout(const std::vector<std::string_view>& files) {
     L.control = std::move(ctl).value();
     Control& c = L.control;
     walk_geometry(c, files[0]);
-    if (c.iu == 0) return D3plotError::msg("d3plot has no nodal displacement data (IU=0)");
     const std::uint64_t ws = c.word_size;
     const std::uint64_t B = c.bytes_per_state();
     for (std::size_t f = 0; f < files.size(); ++f) {
@@ -446,7 +445,13 @@ D3plotError state_range(std::uint64_t state, std::size_t n) {
 }
 }  // namespace
 
+D3Status D3plot::require_displacements() const {
+    if (control().iu == 0) return D3plotError::msg("d3plot has no nodal displacement data (IU=0)");
+    return Unit{};
+}
+
 D3Result<std::vector<double>> D3plot::node_coordinates(std::uint64_t state) const {
+    if (auto st = require_displacements(); !st.ok()) return st.error();
     if (state >= num_states()) return state_range(state, num_states());
     const Control& c = control();
     const StateRef& s = layout_.states[state];
@@ -455,6 +460,7 @@ D3Result<std::vector<double>> D3plot::node_coordinates(std::uint64_t state) cons
 }
 
 D3Status D3plot::node_coordinates_all_into(double* out) const {
+    if (auto st = require_displacements(); !st.ok()) return st.error();
     const Control& c = control();
     const std::uint64_t ws = c.word_size;
     const std::uint64_t per = mul(3, c.numnp);
@@ -492,6 +498,7 @@ D3Result<std::vector<double>> D3plot::displacement_magnitudes(std::uint64_t stat
 }
 
 D3Result<double> D3plot::max_displacement_final() const {
+    if (auto st = require_displacements(); !st.ok()) return st.error();
     if (num_states() == 0) return D3plotError::msg("d3plot has no states");
     auto mags = displacement_magnitudes(num_states() - 1);
     if (!mags.ok()) return mags.error();
@@ -561,6 +568,26 @@ std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::connecti
     return {std::move(conn), std::move(parts)};
 }
 
+std::vector<std::int64_t> D3plot::beam_ids() const {
+    const Control& c = control();
+    return narbs_slice(add(c.numnp, c.nel8), c.nel2,
+                       elements_in_file(file(0), c.beams_offset(), c.nel2, 5, c.word_size));
+}
+
+std::vector<std::int64_t> D3plot::thick_shell_ids() const {
+    const Control& c = control();
+    return narbs_slice(add(add(c.numnp, c.nel8), add(c.nel2, c.nel4)), c.nelt,
+                       elements_in_file(file(0), c.thick_shells_offset(), c.nelt, 8, c.word_size));
+}
+
+std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::thick_shell_connectivity() const {
+    return connectivity(control().thick_shells_offset(), control().nelt, 8);
+}
+
+std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::beam_connectivity() const {
+    return connectivity(control().beams_offset(), control().nel2, 5);
+}
+
 std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::solid_connectivity() const {
     return connectivity(control().solids_offset(), control().nel8, 8);
 }
@@ -570,10 +597,15 @@ std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::shell_co
 }
 
 std::optional<D3plot::View> D3plot::view(StateBlock b, const std::vector<std::size_t>& sel) const {
+    auto spec = control().block_spec(b);
+    if (!spec) return std::nullopt;
+    return view_words(spec->start_word, mul(spec->count, spec->values), sel);
+}
+
+std::optional<D3plot::View> D3plot::view_words(std::uint64_t start_word, std::uint64_t extent_words,
+                                               const std::vector<std::size_t>& sel) const {
     const Control& c = control();
     if (c.word_size != 4 || sel.empty()) return std::nullopt;
-    auto spec = c.block_spec(b);
-    if (!spec) return std::nullopt;
     const StateRef& first = layout_.states[sel[0]];
     std::uint64_t step = c.bytes_per_state();
     if (sel.size() > 1) {
@@ -589,11 +621,21 @@ std::optional<D3plot::View> D3plot::view(StateBlock b, const std::vector<std::si
     }
     // The whole strided extent must lie in the mapping.
     std::string_view f = file(first.file);
-    std::uint64_t begin = add(first.offset, mul(spec->start_word, 4));
-    std::uint64_t last = add(add(first.offset, mul(step, sel.size() - 1)), mul(spec->start_word, 4));
-    if (begin == kMax || last == kMax || !fits(last, mul(spec->count, spec->values), 4, f.size()))
-        return std::nullopt;
+    std::uint64_t begin = add(first.offset, mul(start_word, 4));
+    std::uint64_t last = add(add(first.offset, mul(step, sel.size() - 1)), mul(start_word, 4));
+    if (begin == kMax || last == kMax || !fits(last, extent_words, 4, f.size())) return std::nullopt;
     return View{reinterpret_cast<const float*>(f.data() + begin), step};
+}
+
+D3Status D3plot::check_extent(std::uint64_t start_word, std::uint64_t words,
+                              const std::vector<std::size_t>& sel) const {
+    const std::uint64_t ws = control().word_size;
+    for (std::size_t k : sel) {
+        const StateRef& s = layout_.states[k];
+        if (!fits(add(s.offset, mul(start_word, ws)), words, ws, file(s.file).size()))
+            return D3plotError::msg("d3plot truncated: float block out of range");
+    }
+    return Unit{};
 }
 
 D3Status D3plot::copy_block(const BlockSpec& spec, const std::vector<std::size_t>& sel, void* out) const {
@@ -601,11 +643,7 @@ D3Status D3plot::copy_block(const BlockSpec& spec, const std::vector<std::size_t
     const std::uint64_t ws = c.word_size;
     const std::uint64_t per = mul(spec.count, spec.values);
     // Check every extent first, so a failure leaves nothing half done.
-    for (std::size_t k : sel) {
-        const StateRef& s = layout_.states[k];
-        if (!fits(add(s.offset, mul(spec.start_word, ws)), per, ws, file(s.file).size()))
-            return D3plotError::msg("d3plot truncated: float block out of range");
-    }
+    if (auto st = check_extent(spec.start_word, per, sel); !st.ok()) return st;
     char* dst = static_cast<char*>(out);
     auto one = [&](std::size_t i) {
         const StateRef& s = layout_.states[sel[i]];
