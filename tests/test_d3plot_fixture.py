@@ -132,7 +132,8 @@ def small_writer(n_nodes=8, n_states=2, vel=False, acc=False, shells=True, solid
 def read_everything(d):
     """Every read of a D3plot; Python exceptions are acceptable results."""
     for f in (d.times, d.initial_coordinates, d.node_coordinates_all, d.node_ids, d.solid_ids, d.shell_ids,
-              d.part_ids, d.solid_connectivity, d.shell_connectivity, d.available_blocks, d.max_displacement_final):
+              d.part_ids, d.solid_connectivity, d.shell_connectivity, d.available_blocks, d.max_displacement_final,
+              d.beam_ids, d.thick_shell_ids, d.beam_connectivity, d.thick_shell_connectivity, lambda: dict(d.control)):
         try:
             f()
         except (RuntimeError, ValueError, KeyError):
@@ -152,6 +153,17 @@ def read_everything(d):
             try:
                 with np.errstate(all="ignore"):
                     float(np.sum(d.block(b, sel)))  # touches every value of a view
+            except (RuntimeError, KeyError):
+                pass
+    try:
+        names = d.arrays()
+    except RuntimeError:
+        names = []
+    for name in names + ["element_shell_stress", "element_solid_stress", "element_beam_axial_force"]:
+        for sel in (None, [0, -1] if n else [], [-1, 0] if n else []):
+            try:
+                with np.errstate(all="ignore"):
+                    float(np.sum(d.array(name, sel)))
             except (RuntimeError, KeyError):
                 pass
     for f in list(tv.InterfaceField.__dict__.values()) + list(tv.FsiforField.__dict__.values()):

@@ -393,7 +393,7 @@ void bind_d3plot(nb::module_& m) {
         .def_prop_ro("control", &d3plot_control,
                      nb::sig("def control(self) -> collections.abc.Mapping[str, int | float | str]"),
                      "The control words of the first file by their database names, read-only: TITLE (text), "
-                     "RUNTIME, FILETYPE, SOURCE_VERSION, RELEASE_NUMBER, VERSION (a real), NDIM, NUMNP, ICODE, "
+                     "RUNTIME, FILETYPE, SOURCE_VERSION, RELEASE_NUMBER (text), VERSION (a real), NDIM, NUMNP, ICODE, "
                      "NGLBV, IT, IU, IV, IA, NEL8, NUMMAT8, NUMDS, NUMST, NV3D, NEL2, NUMMAT2, NV1D, NEL4, NUMMAT4, "
                      "NV2D, NEIPH, NEIPS, MAXINT, NMSPH, NGPSPH, NARBS, NELT, NUMMATT, NV3DT, IOSHL1 ... IOSHL4, "
                      "IALEMAT, NCFDV1, NCFDV2, NADAPT, NMMAT, NUMFLUID, INN, NPEFG, NEL48, IDTDT and EXTRA as "

@@ -62,8 +62,10 @@ constexpr const char* kExtraNames[] = {"NEL20", "NT3D",   "NEL27",  "NEIPB", "NE
                                        "NEL40P", "NEL64", "QUADR",  "CUBIC", "TSHENG", "NBRANCH", "PENOUT", "ENGOUT"};
 constexpr const char* kWidthNames[] = {"NWEAR", "NPRESSURE", "NSHEAR", "NFORCE", "NGAP"};
 
-std::string title_text(std::string_view f, std::uint64_t ws) {
-    std::string t(f.substr(0, std::min<std::size_t>(f.size(), 10 * ws)));
+// Text of `words` words from word `first`, trailing blanks and NULs removed.
+std::string text_words(std::string_view f, std::uint64_t first, std::uint64_t words, std::uint64_t ws) {
+    if (first * ws >= f.size()) return {};
+    std::string t(f.substr(first * ws, std::min<std::size_t>(f.size() - first * ws, words * ws)));
     while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.pop_back();
     return t;
 }
@@ -72,10 +74,12 @@ std::string title_text(std::string_view f, std::uint64_t ws) {
 std::vector<ControlWord> control_words(const Control& c, std::string_view f) {
     const std::uint64_t ws = c.word_size;
     std::vector<ControlWord> out;
-    out.push_back({"TITLE", title_text(f, ws)});
+    out.push_back({"TITLE", text_words(f, 0, 10, ws)});
     for (std::uint64_t i = 10; i <= 57; ++i) {
         const char* name = kWordNames[i - 10];
-        if (i == 14)
+        if (i == 13)
+            out.push_back({name, text_words(f, 13, 1, ws)});
+        else if (i == 14)
             out.push_back({name, real_at(f, i, ws)});
         else
             out.push_back({name, int_at(f, i, ws)});

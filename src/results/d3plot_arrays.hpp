@@ -14,7 +14,7 @@
 
 namespace tarvex::d3plot {
 
-// One control word: an integer, a real (VERSION) or text (TITLE).
+// One control word: an integer, a real (VERSION) or text (TITLE, RELEASE_NUMBER).
 using ControlValue = std::variant<std::int64_t, double, std::string>;
 struct ControlWord {
     std::string name;
