@@ -339,3 +339,33 @@ def test_meshes_and_control_equal_lasso(name, lasso):
             want = raw[key]
             assert value == (want.strip() if isinstance(want, str) else want), word
     assert c["NUMNP"] == d.num_nodes
+
+
+@pytest.mark.parametrize("name", REAL)
+def test_part_titles_equal_lasso(name, lasso):
+    base = real(name)
+    ids, titles = tv.D3plot(base).part_titles()
+    ref = lasso.D3plot(base).arrays
+    np.testing.assert_array_equal(ids, ref["part_titles_ids"])
+    assert titles == [t.decode().rstrip() for t in ref["part_titles"]]
+
+
+def test_part_titles_after_the_geometry(tmp_path):
+    title = b"front rail".ljust(72)
+    words = np.frombuffer(title, "<i4").tolist()
+    after = [np.array([-999999.0], "<f4").view("<i4")[0], 90000] + [0] * 18 + [90001, 2, 7] + words + [9] + \
+        np.frombuffer(b"x".ljust(72), "<i4").tolist()
+    geometry = build(ctl=dict(numnp=1), state_words=4, n_states=0, marker=False)
+    data = geometry + np.array(after, "<i4").tobytes()
+    ids, titles = tv.D3plot(write(tmp_path, data)).part_titles()
+    assert ids.tolist() == [7, 9] and titles == ["front rail", "x"]
+    # Cut anywhere in the section: fewer titles, never a failure.
+    for cut in range(len(geometry), len(data), 12):
+        ids, titles = tv.D3plot(write(tmp_path, data[:cut])).part_titles()
+        assert len(ids) == len(titles) < 2
+
+
+def test_no_title_section_without_end_marker(tmp_path):
+    d = shell_family(tmp_path)
+    ids, titles = d.part_titles()
+    assert ids.tolist() == [] and titles == []

@@ -133,7 +133,8 @@ def read_everything(d):
     """Every read of a D3plot; Python exceptions are acceptable results."""
     for f in (d.times, d.initial_coordinates, d.node_coordinates_all, d.node_ids, d.solid_ids, d.shell_ids,
               d.part_ids, d.solid_connectivity, d.shell_connectivity, d.available_blocks, d.max_displacement_final,
-              d.beam_ids, d.thick_shell_ids, d.beam_connectivity, d.thick_shell_connectivity, lambda: dict(d.control)):
+              d.beam_ids, d.thick_shell_ids, d.beam_connectivity, d.thick_shell_connectivity, d.part_titles,
+              lambda: dict(d.control)):
         try:
             f()
         except (RuntimeError, ValueError, KeyError):

@@ -20,6 +20,7 @@
 #include "python/frame.hpp"
 #include "results/d3plot.hpp"
 #include "results/d3plot_arrays.hpp"
+#include "util/text.hpp"
 
 namespace tarvex::py {
 
@@ -381,6 +382,20 @@ void bind_d3plot(nb::module_& m) {
         .def(
             "thick_shell_ids", [](const d3::D3plot& d) { return ids_array(d.thick_shell_ids()); },
             "User thick-shell ids, int64.")
+        .def(
+            "part_titles",
+            [](const d3::D3plot& d) {
+                std::vector<std::int64_t> ids;
+                nb::list titles;
+                for (auto& t : d.part_titles()) {
+                    ids.push_back(t.id);
+                    titles.append(nb::str(text::utf8_lossy(t.title).c_str()));
+                }
+                return nb::make_tuple(ids_array(std::move(ids)), titles);
+            },
+            nb::sig("def part_titles(self) -> tuple[numpy.ndarray, list[str]]"),
+            "Part ids (int64) and titles (trailing blanks removed) of the title section that follows the "
+            "geometry; empty when the family stores none.")
         .def(
             "beam_connectivity", [](const d3::D3plot& d) { return conn_pair(d.beam_connectivity(), 5); },
             nb::sig("def beam_connectivity(self) -> tuple[numpy.ndarray, numpy.ndarray]"),

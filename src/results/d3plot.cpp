@@ -580,6 +580,55 @@ std::vector<std::int64_t> D3plot::thick_shell_ids() const {
                        elements_in_file(file(0), c.thick_shells_offset(), c.nelt, 8, c.word_size));
 }
 
+std::vector<D3plot::PartTitle> D3plot::part_titles() const {
+    // After the end marker: typed sections 90000 (a title of 18 four-byte
+    // words), 90001 (parts), 90002 (contacts), 90020 (flow parts), 90100
+    // (keyword lines of 20 four-byte words): the last four start with a count;
+    // each entry of the titled ones is an id word and a title of 72 bytes.
+    const Control& c = control();
+    const std::uint64_t ws = c.word_size;
+    std::string_view f = file(0);
+    std::vector<PartTitle> out;
+    std::uint64_t p = c.states_offset;
+    if (!fits(p, 1, ws, f.size()) || real_word(f.data() + p, ws) != -999999.0) return out;
+    p += ws;
+    while (fits(p, 1, ws, f.size())) {
+        const std::int64_t type = int_word(f, p / ws, ws);  // p stays a multiple of the word size
+        p += ws;
+        if (type == 90000) {
+            p = add(p, 72);
+        } else if (type == 90001 || type == 90002 || type == 90020 || type == 90100) {
+            if (!fits(p, 1, ws, f.size())) break;
+            const std::uint64_t count = nonneg(int_word(f, p / ws, ws));
+            p += ws;
+            const std::uint64_t entry = type == 90100 ? 80 : ws + 72;
+            if (mul(count, entry) == kMax || !fits(p, mul(count, entry), 1, f.size())) break;
+            if (type == 90001) {
+                for (std::uint64_t i = 0; i < count; ++i) {
+                    const char* e = f.data() + p + i * entry;
+                    std::int64_t id = 0;
+                    if (ws == 4) {
+                        std::int32_t v;
+                        std::memcpy(&v, e, 4);
+                        id = v;
+                    } else {
+                        std::memcpy(&id, e, 8);
+                    }
+                    std::string title(e + ws, 72);
+                    while (!title.empty() && (title.back() == ' ' || title.back() == '\0')) title.pop_back();
+                    out.push_back({id, std::move(title)});
+                }
+            }
+            p += count * entry;
+        } else {
+            break;
+        }
+        // An end marker may close each section.
+        if (fits(p, 1, ws, f.size()) && real_word(f.data() + p, ws) == -999999.0) p += ws;
+    }
+    return out;
+}
+
 std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::thick_shell_connectivity() const {
     return connectivity(control().thick_shells_offset(), control().nelt, 8);
 }

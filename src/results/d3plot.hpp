@@ -161,6 +161,13 @@ public:
     std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> solid_connectivity() const;
     std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> shell_connectivity() const;
     std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> thick_shell_connectivity() const;
+    // Part ids and titles of the title section that follows the geometry
+    // (after an end marker, in the first file); empty when there is none.
+    struct PartTitle {
+        std::int64_t id;
+        std::string title;  // trailing blanks removed
+    };
+    std::vector<PartTitle> part_titles() const;
     // Beams: the five node words (two end nodes, the orientation node and
     // two further words as stored) and the part number.
     std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> beam_connectivity() const;
