@@ -412,31 +412,54 @@ D3Result<ArrayRead> plan_array(const D3plot& d, std::string_view name,
     return plan;
 }
 
+namespace {
+// Gather one state's values of `a` from `src` into `dst` in C order: the
+// last dimension in runs (a single copy when its stride is 1).
+template <class T>
+void gather(const NamedArray& a, const char* src, T* dst) {
+    const std::size_t dims = a.shape.size();
+    if (dims == 0) {
+        std::memcpy(dst, src, sizeof(T));
+        return;
+    }
+    const std::uint64_t run = a.shape[dims - 1], step = a.strides[dims - 1];
+    std::uint64_t outer = 1;
+    for (std::size_t j = 0; j + 1 < dims; ++j) outer *= a.shape[j];
+    std::vector<std::uint64_t> idx(dims, 0);
+    std::uint64_t word = 0;  // offset of the current run, in words
+    for (std::uint64_t r = 0; r < outer; ++r) {
+        const char* p = src + word * sizeof(T);
+        if (step == 1) {
+            std::memcpy(dst, p, run * sizeof(T));
+        } else {
+            for (std::uint64_t k = 0; k < run; ++k) std::memcpy(dst + k, p + k * step * sizeof(T), sizeof(T));
+        }
+        dst += run;
+        // Advance the index of the outer dimensions, the last of them fastest.
+        for (std::size_t j = dims - 1; j-- > 0;) {
+            if (++idx[j] < a.shape[j]) {
+                word += a.strides[j];
+                break;
+            }
+            word -= (a.shape[j] - 1) * a.strides[j];
+            idx[j] = 0;
+        }
+    }
+}
+}  // namespace
+
 D3Status copy_array(const D3plot& d, const ArrayRead& plan, void* out) {
     const std::uint64_t ws = d.control().word_size;
     const NamedArray& a = plan.spec;
     const std::uint64_t per = a.size();
     if (per == 0) return Unit{};
-    char* dst = static_cast<char*>(out);
-    const std::size_t dims = a.shape.size();
     auto one = [&](std::size_t i) {
         const StateRef& s = d.states()[plan.states[i]];
-        const char* base = d.file(s.file).data() + s.offset + a.start_word * ws;
-        char* o = dst + i * per * ws;
-        std::vector<std::uint64_t> idx(dims, 0);
-        std::uint64_t word = 0;  // offset of the current index, in words
-        for (std::uint64_t k = 0; k < per; ++k) {
-            std::memcpy(o + k * ws, base + word * ws, ws);
-            // Advance the multi-index, last dimension fastest.
-            for (std::size_t j = dims; j-- > 0;) {
-                if (++idx[j] < a.shape[j]) {
-                    word += a.strides[j];
-                    break;
-                }
-                word -= (a.shape[j] - 1) * a.strides[j];
-                idx[j] = 0;
-            }
-        }
+        const char* src = d.file(s.file).data() + s.offset + a.start_word * ws;
+        if (ws == 4)
+            gather(a, src, static_cast<float*>(out) + i * per);
+        else
+            gather(a, src, static_cast<double*>(out) + i * per);
     };
     if (plan.states.size() >= 2 && plan.states.size() * per >= 65536)
         pool::parallel_each(plan.states.size(), one);
