@@ -7,16 +7,12 @@ against a plain reshape of the state records.  Real families are compared
 with lasso-python (skipped when it is not installed).
 """
 
-import logging
-from pathlib import Path
-
 import numpy as np
 import pytest
 
 import _tarvex as tv
-from test_d3plot_fixture import build, state_word, write
+from test_d3plot_fixture import base_of, build, lasso, state_word, write  # noqa: F401 (lasso is a fixture)
 
-DATA = Path(__file__).resolve().parents[1] / ".." / "shared" / "testdata" / "d3plot"
 REAL = ["simple_d3plot", "d3plot_solid_int", "order_d3plot", "d3plot_beamip", "d3plot_node_temperature"]
 N_STATES = 3
 
@@ -292,23 +288,9 @@ GEOMETRY = {"node_coordinates", "node_ids", "part_ids", "part_ids_unordered", "p
             "part_titles", "part_titles_ids"}
 
 
-def real(name):
-    p = DATA / name / "d3plot"
-    if not p.exists():
-        pytest.skip(f"test data {name} not available")
-    return str(p)
-
-
-@pytest.fixture(scope="module")
-def lasso():
-    mod = pytest.importorskip("lasso.dyna")
-    logging.getLogger("lasso").setLevel(logging.ERROR)
-    return mod
-
-
 @pytest.mark.parametrize("name", REAL)
 def test_every_named_array_equals_lasso(name, lasso):
-    base = real(name)
+    base = base_of(name)
     d = tv.D3plot(base)
     ref = lasso.D3plot(base).arrays
     expected = {k for k in ref if k not in GEOMETRY and not k.endswith(("_node_indexes", "_part_indexes", "_ids"))}
@@ -321,7 +303,7 @@ def test_every_named_array_equals_lasso(name, lasso):
 
 @pytest.mark.parametrize("name", REAL)
 def test_meshes_and_control_equal_lasso(name, lasso):
-    base = real(name)
+    base = base_of(name)
     d = tv.D3plot(base)
     reader = lasso.D3plot(base)
     ref = reader.arrays
@@ -343,7 +325,7 @@ def test_meshes_and_control_equal_lasso(name, lasso):
 
 @pytest.mark.parametrize("name", REAL)
 def test_part_titles_equal_lasso(name, lasso):
-    base = real(name)
+    base = base_of(name)
     ids, titles = tv.D3plot(base).part_titles()
     ref = lasso.D3plot(base).arrays
     np.testing.assert_array_equal(ids, ref["part_titles_ids"])

@@ -5,9 +5,32 @@ then state records.  Integer and real words are mixed through views of one
 word array, in the machine's (little-endian) byte order.
 """
 
+import logging
+from pathlib import Path
+
 import numpy as np
+import pytest
 
 import _tarvex as tv
+
+# Real families written by LS-DYNA (shared test data; tests skip without them).
+DATA = Path(__file__).resolve().parents[1] / ".." / "shared" / "testdata" / "d3plot"
+
+
+def base_of(name):
+    """The base file of a real family, or a skip when the data are absent."""
+    p = DATA / name / "d3plot"
+    if not p.exists():
+        pytest.skip(f"test data {name} not available")
+    return str(p)
+
+
+@pytest.fixture(scope="module")
+def lasso():
+    """lasso-python's lasso.dyna, the independent reader (skip without it)."""
+    mod = pytest.importorskip("lasso.dyna")
+    logging.getLogger("lasso").setLevel(logging.ERROR)
+    return mod
 
 # Control word positions, named as in the d3plot format.
 WORD = {

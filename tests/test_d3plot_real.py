@@ -15,24 +15,10 @@ import numpy as np
 import pytest
 
 import _tarvex as tv
-from test_d3plot_fixture import read_everything
+from test_d3plot_fixture import base_of, lasso, read_everything  # noqa: F401 (lasso is a fixture)
 
 SB = tv.StateBlock
-DATA = Path(__file__).resolve().parents[1] / ".." / "shared" / "testdata" / "d3plot"
 FAMILIES = ["simple_d3plot", "d3plot_solid_int", "order_d3plot", "d3plot_beamip"]
-
-
-def base_of(name):
-    p = DATA / name / "d3plot"
-    if not p.exists():
-        pytest.skip(f"test data {name} not available")
-    return str(p)
-
-
-@pytest.fixture(scope="module")
-def lasso():
-    mod = pytest.importorskip("lasso.dyna")
-    return mod
 
 
 @pytest.mark.parametrize("name", FAMILIES)

@@ -4,42 +4,17 @@
 #include <cstring>
 #include <limits>
 
+#include "results/d3plot_words.hpp"
 #include "util/pool.hpp"
 
 namespace tarvex::d3plot {
 
+using namespace words;
+
 namespace {
-constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
-inline std::uint64_t add(std::uint64_t a, std::uint64_t b) noexcept { return a > kMax - b ? kMax : a + b; }
-inline std::uint64_t mul(std::uint64_t a, std::uint64_t b) noexcept {
-    std::uint64_t r;
-    return __builtin_mul_overflow(a, b, &r) ? kMax : r;
-}
-inline std::uint64_t nonneg(std::int64_t v) noexcept { return v < 0 ? 0 : static_cast<std::uint64_t>(v); }
-
-// Word `i` of the file as a signed integer; 0 past the end.
-std::int64_t int_at(std::string_view f, std::uint64_t i, std::uint64_t ws) {
-    if (i >= f.size() / ws) return 0;
-    if (ws == 4) {
-        std::int32_t v;
-        std::memcpy(&v, f.data() + i * 4, 4);
-        return v;
-    }
-    std::int64_t v;
-    std::memcpy(&v, f.data() + i * 8, 8);
-    return v;
-}
-
+// Real word `i` of the file; 0 past the end.
 double real_at(std::string_view f, std::uint64_t i, std::uint64_t ws) {
-    if (i >= f.size() / ws) return 0.0;
-    if (ws == 4) {
-        float v;
-        std::memcpy(&v, f.data() + i * 4, 4);
-        return v;
-    }
-    double v;
-    std::memcpy(&v, f.data() + i * 8, 8);
-    return v;
+    return i >= f.size() / ws ? 0.0 : real_word(f.data() + i * ws, ws);
 }
 
 // Decimal digit k (0 = last) of |x|.
@@ -82,13 +57,13 @@ std::vector<ControlWord> control_words(const Control& c, std::string_view f) {
         else if (i == 14)
             out.push_back({name, real_at(f, i, ws)});
         else
-            out.push_back({name, int_at(f, i, ws)});
+            out.push_back({name, word_or_zero(f, i, ws)});
     }
     if (c.filetype == 4)
-        for (std::uint64_t i = 0; i < 5; ++i) out.push_back({kWidthNames[i], int_at(f, 59 + i, ws)});
+        for (std::uint64_t i = 0; i < 5; ++i) out.push_back({kWidthNames[i], word_or_zero(f, 59 + i, ws)});
     const std::uint64_t n_extra = std::min<std::uint64_t>(c.extra, std::size(kExtraNames));
     for (std::uint64_t i = 0; i < n_extra && 64 + i < f.size() / ws; ++i)
-        out.push_back({kExtraNames[i], int_at(f, 64 + i, ws)});
+        out.push_back({kExtraNames[i], word_or_zero(f, 64 + i, ws)});
     if (c.ndim == 5 || c.ndim == 7) out.push_back({"NUMRBE", static_cast<std::int64_t>(c.numrbe)});
     return out;
 }
@@ -112,9 +87,9 @@ ResultLayout result_layout(const Control& c, std::string_view f) {
     r.solid_pstrain = c.ioshl[1] == 1000 || c.ioshl[1] == 999;
     r.shell_forces = c.ioshl[2] == 1000;
     r.shell_extra = c.ioshl[3] == 1000;
-    r.neiph = nonneg(int_at(f, 34, ws));
+    r.neiph = nonneg(word_or_zero(f, 34, ws));
     r.neips = c.neips;
-    r.neipb = c.extra >= 4 ? nonneg(int_at(f, 67, ws)) : 0;
+    r.neipb = c.extra >= 4 ? nonneg(word_or_zero(f, 67, ws)) : 0;
     r.plastic_strain_tensor = digit(c.idtdt, 2) == 1;
     r.thermal_strain_tensor = digit(c.idtdt, 3) == 1;
     // ISTRN: a digit of IDTDT in newer files; else whatever the shell (or
