@@ -282,6 +282,12 @@ def test_interface_force_file_names_its_field_widths(tmp_path):
     assert not any(n.startswith("element_shell_") for n in d.arrays())
 
 
+def test_fsifor_segments_are_not_shells(tmp_path):
+    d = tv.D3plot(write(tmp_path, build(ctl=dict(numnp=1, nel4=1, nv2d=-7), elements=[0] * 5, state_words=11)))
+    assert d.is_fsifor and d.arrays() == ["timesteps", "node_displacement"]
+    assert d.control["NV2D"] == -7
+
+
 # ---- Real families against lasso-python -----------------------------------------------
 
 GEOMETRY = {"node_coordinates", "node_ids", "part_ids", "part_ids_unordered", "part_ids_cross_references",

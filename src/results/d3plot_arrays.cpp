@@ -212,7 +212,8 @@ StateArrays state_arrays(const Control& c, std::string_view f) {
     const std::uint64_t shell_at = add(beam_at, mul(c.nel2, c.nv1d));
     const std::uint64_t shells = c.nel4 > c.numrbe ? c.nel4 - c.numrbe : 0;
     const std::uint64_t deletion_at = add(shell_at, mul(shells, c.nv2d));
-    if (c.filetype == 4) return {std::move(b.out), {}};  // the shell slot holds contact segments
+    // Interface-force and FSIFOR files hold contact segments in the shell slot.
+    if (c.filetype == 4 || c.fsifor) return {std::move(b.out), {}};
 
     // Solids: per integration point (1 or 8) stress, plastic strain, history.
     if (c.nel8 != 0 && c.nv3d != 0) {
