@@ -357,3 +357,30 @@ def test_no_title_section_without_end_marker(tmp_path):
     d = shell_family(tmp_path)
     ids, titles = d.part_titles()
     assert ids.tolist() == [] and titles == []
+
+
+@pytest.mark.parametrize("ws", [4, 8])
+@pytest.mark.parametrize("ctl", [
+    dict(numnp=1, nel4=2**61, nv2d=1, maxint=1, neips=1),
+    dict(numnp=1, nel8=2**61, nv3d=1, **{"34": 1}),
+    dict(numnp=1, nglbv=2**61, nmmat=2**58),
+    dict(numnp=1, nel2=3, nv1d=2**62 + 6, extra=4),
+    dict(numnp=1, nel4=2, nv2d=2**62, maxint=-2**62, neips=2**40, **{"43": 1000}),
+])
+def test_absurd_counts_end_in_errors(tmp_path, ws, ctl):
+    if ws == 4:
+        ctl = {k: max(min(v, 2**31 - 1), -2**31) for k, v in ctl.items()}
+    try:
+        d = tv.D3plot(write(tmp_path, build(ws=ws, ctl=ctl, coords=[], state_words=5)))
+    except RuntimeError:
+        return
+    try:
+        names = d.arrays()
+    except RuntimeError:
+        names = []
+    for name in names + ["element_shell_stress", "element_solid_history_variables", "part_mass",
+                         "element_beam_axial_force"]:
+        try:
+            d.array(name)
+        except (RuntimeError, KeyError):
+            pass

@@ -1,6 +1,8 @@
 // Control words by name and the named per-state result arrays of a d3plot.
 #include "results/d3plot_arrays.hpp"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -377,6 +379,13 @@ D3Result<ArrayRead> plan_array(const D3plot& d, std::string_view name,
     ArrayRead plan;
     plan.states = std::move(sel).value();
     plan.spec = *found;
+    // Counts of a damaged control block that no array can hold, seen even
+    // when no state is selected.
+    std::uint64_t bytes = d.control().word_size;
+    for (std::uint64_t k : found->shape)
+        if (k != 0) bytes = mul(bytes, k);
+    if (bytes > static_cast<std::uint64_t>(PTRDIFF_MAX))
+        return D3plotError::msg("d3plot truncated: float block out of range");
     const std::uint64_t extent = found->extent_words();
     if (extent == 0) return plan;  // an empty array
     plan.view = d.view_words(found->start_word, extent, plan.states);
