@@ -384,3 +384,20 @@ def test_absurd_counts_end_in_errors(tmp_path, ws, ctl):
             d.array(name)
         except (RuntimeError, KeyError):
             pass
+
+
+@pytest.mark.parametrize("version, walls, names", [
+    (971.0, 2, ["rigid_wall_force", "rigid_wall_position"]),  # 4 values per wall
+    (960.0, 8, ["rigid_wall_force"]),                          # 1 value per wall
+])
+def test_rigid_walls_after_the_part_values(tmp_path, version, walls, names):
+    # NGLBV = 6 + 7 parts' values (one part) + 8 wall values.
+    bits = int(np.array([version], "<f4").view("<i4")[0])
+    d = tv.D3plot(write(tmp_path, build(ctl=dict(numnp=1, nglbv=21, nmmat=1, **{"14": bits}), state_words=25)))
+    assert d.control["VERSION"] == version
+    assert [n for n in d.arrays() if n.startswith("rigid_wall")] == names
+    S = states_matrix(25)
+    np.testing.assert_array_equal(d.array("rigid_wall_force"), S[:, 14:14 + walls])
+    if walls == 2:
+        np.testing.assert_array_equal(d.array("rigid_wall_position"), S[:, 16:22].reshape(N_STATES, 2, 3))
+    np.testing.assert_array_equal(d.array("node_displacement"), S[:, 22:25].reshape(N_STATES, 1, 3))
