@@ -6,7 +6,10 @@ results of V values (default 100,000 / 100,000 / 100 / 20, about 0.9 GB),
 splits it into a family of files of about 200 MB, then measures in one run:
 open, times(), block(Displacement) of all states (a view within one file, a
 copy across the family's files), block(Shell) of every 10th state (a copy), node_coordinates_all(), against lasso-python reading the same
-arrays, and memcpy bandwidth for the copy.
+arrays, and memcpy bandwidth for the copy.  Then the named array
+array("element_shell_stress") of all states: a strided view in the single
+file (no allocation, whatever the state count) and a copy across the family,
+against lasso-python's D3plot(path, state_array_filter=[element_shell_stress]).
 
     python benchmarks/d3plot.py [--nodes N] [--states T] [--values V] [--dir DIR] [--keep]
 
@@ -129,7 +132,11 @@ def main():
         view_one = best(lambda: one.block(SB.Displacement, 0), 20)[0]
         view_all = best(lambda: one.block(SB.Displacement), 20)[0]
         assert not one.block(SB.Displacement).flags.writeable
-        del one
+        stress_view = one.array("element_shell_stress")
+        assert stress_view.base is one and not stress_view.flags.writeable
+        stress_view_t = best(lambda: one.array("element_shell_stress"), 20)[0]
+        stress_view_one = best(lambda: one.array("element_shell_stress", 0), 20)[0]
+        del one, stress_view
         os.remove(single)
         total = sum(os.path.getsize(p) for p in paths)
         warm(paths)
@@ -149,6 +156,7 @@ def main():
         r["shell every 10th"], _, shell_ours = best(lambda: d.block(SB.Shell, every10))
         r["coords all"], _, coords_ours = best(d.node_coordinates_all)
         ours_e2e = r["open"] + r["times"] + r["disp all"] + r["shell every 10th"] + r["coords all"]
+        r["shell stress family"], _, stress_ours = best(lambda: d.array("element_shell_stress"))
 
         # memcpy of the same bytes as the shell copy, into a fresh and into a
         # touched buffer.
@@ -168,7 +176,7 @@ def main():
         np.testing.assert_array_equal(mm[0], t_ours)
         np.testing.assert_array_equal(mm[1], disp_ours)
         np.testing.assert_array_equal(mm[2], shell_ours)
-        lasso_t = None
+        lasso_t = lasso_stress_t = None
         try:
             from lasso.dyna import ArrayType as A
             from lasso.dyna import D3plot as LD3plot
@@ -189,6 +197,11 @@ def main():
                       A.element_shell_history_vars) if k in l2.arrays]
             np.testing.assert_array_equal(np.concatenate(parts, axis=2), shell_ours)
 
+            def lasso_stress():
+                return LD3plot(base, state_array_filter=[A.element_shell_stress]).arrays[A.element_shell_stress]
+            lasso_stress_t, _, stress_lasso = best(lasso_stress, 1)
+            np.testing.assert_array_equal(stress_lasso, stress_ours)
+
         # ---- report ---------------------------------------------------------------
         print(f"{'operation':<22}{'seconds':>12}")
         for k, v in r.items():
@@ -207,6 +220,13 @@ def main():
               f"(x{r['memmap peer'] / ours_e2e:.1f})")
         if lasso_t is not None:
             print(f"lasso-python {lasso_t:.3f} s: tarvex is x{lasso_t / ours_e2e:.1f} faster end to end (goal >= 5)")
+        print(f"array(\"element_shell_stress\") of all {a.states} states: single-file view "
+              f"{stress_view_t * 1e6:.1f} us (1 state {stress_view_one * 1e6:.1f} us; no allocation), "
+              f"family copy {r['shell stress family']:.4f} s ({stress_ours.nbytes / 1e6:.0f} MB)")
+        if lasso_stress_t is not None:
+            print(f"lasso-python element_shell_stress {lasso_stress_t:.3f} s: tarvex view x"
+                  f"{lasso_stress_t / stress_view_t:.0f}, family copy x{lasso_stress_t / r['shell stress family']:.1f} "
+                  f"faster (goal >= 20)")
     finally:
         if not a.keep and not a.dir:
             shutil.rmtree(work, ignore_errors=True)

@@ -146,10 +146,16 @@ def test_coordinates_past_the_end(tmp_path):
         open_bytes(tmp_path, data)
 
 
-def test_no_displacements_is_rejected(tmp_path):
-    data = build(ctl=dict(numnp=2, iu=0, iv=1), state_words=7)
-    with pytest.raises(RuntimeError, match=r"^d3plot has no nodal displacement data \(IU=0\)$"):
-        open_bytes(tmp_path, data)
+def test_no_displacements_opens_but_has_no_current_coordinates(tmp_path):
+    # Two nodes with velocities only: each state is the time and 6 velocity words.
+    d = open_bytes(tmp_path, build(ctl=dict(numnp=2, iu=0, iv=1), state_words=7))
+    assert d.num_states == 3
+    assert d.available_blocks() == [SB.Velocity]
+    np.testing.assert_array_equal(d.block(SB.Velocity)[1].ravel(), [state_word(1, j) for j in range(1, 7)])
+    for call in (lambda: d.node_coordinates(0), d.node_coordinates_all, lambda: d.displacement_magnitudes(0),
+                 d.max_displacement_final):
+        with pytest.raises(RuntimeError, match=r"^d3plot has no nodal displacement data \(IU=0\)$"):
+            call()
 
 
 def test_fsifor_flag(tmp_path):

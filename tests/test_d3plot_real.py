@@ -15,24 +15,10 @@ import numpy as np
 import pytest
 
 import _tarvex as tv
-from test_d3plot_fixture import read_everything
+from test_d3plot_fixture import base_of, lasso, read_everything  # noqa: F401 (lasso is a fixture)
 
 SB = tv.StateBlock
-DATA = Path(__file__).resolve().parents[1] / ".." / "shared" / "testdata" / "d3plot"
 FAMILIES = ["simple_d3plot", "d3plot_solid_int", "order_d3plot", "d3plot_beamip"]
-
-
-def base_of(name):
-    p = DATA / name / "d3plot"
-    if not p.exists():
-        pytest.skip(f"test data {name} not available")
-    return str(p)
-
-
-@pytest.fixture(scope="module")
-def lasso():
-    mod = pytest.importorskip("lasso.dyna")
-    return mod
 
 
 @pytest.mark.parametrize("name", FAMILIES)
@@ -82,8 +68,18 @@ def test_temperature_family_without_displacements():
     base = base_of("d3plot_node_temperature")
     words = np.frombuffer(Path(base).read_bytes()[:256], "<i4")
     assert words[20] == 0  # IU
+    d = tv.D3plot(base)
+    assert d.num_states == 23 and d.times().shape == (23,)
+    assert d.node_ids().shape == (2185,) and d.shell_connectivity()[0].shape == (2075, 4)
+    assert d.array("node_temperature").shape == (23, 2185)
+    assert d.array("node_velocity").shape == (23, 2185, 3)
     with pytest.raises(RuntimeError, match=r"^d3plot has no nodal displacement data \(IU=0\)$"):
-        tv.D3plot(base)
+        d.node_coordinates(0)
+    with pytest.raises(RuntimeError, match=r"^d3plot has no nodal displacement data \(IU=0\)$"):
+        d.max_displacement_final()
+    # The editor rewrites coordinates and keeps refusing such a family.
+    with pytest.raises(RuntimeError, match=r"^d3plot has no nodal displacement data \(IU=0\)$"):
+        tv.D3plotEditor(base)
 
 
 @pytest.mark.parametrize("name", FAMILIES)

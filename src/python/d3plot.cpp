@@ -2,7 +2,9 @@
 // editor and the enumerations StateBlock, InterfaceField and FsiforField.
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/tuple.h>
+#include <nanobind/stl/string.h>
 #include <nanobind/stl/variant.h>
+#include <nanobind/stl/vector.h>
 
 #include <sys/mman.h>
 
@@ -17,6 +19,8 @@
 #include "python/bindings.hpp"
 #include "python/frame.hpp"
 #include "results/d3plot.hpp"
+#include "results/d3plot_arrays.hpp"
+#include "util/text.hpp"
 
 namespace tarvex::py {
 
@@ -153,18 +157,23 @@ int d3plot_getbuffer(PyObject* self, Py_buffer* view, int flags) {
 
 PyType_Slot d3plot_slots[] = {{Py_bf_getbuffer, reinterpret_cast<void*>(&d3plot_getbuffer)}, {0, nullptr}};
 
-// A read-only float32 array (n, count, values) with strides (step, values * 4,
-// 4) bytes over mapped memory of `self`, whose base is `self`.
-nb::object view_array(nb::handle self, const float* data, std::uint64_t step, std::size_t n, std::uint64_t count,
-                      std::uint64_t values) {
+// A read-only float32 array of `shape` and byte `strides` over mapped memory
+// of `self` spanning `extent` bytes from `data`, whose base is `self`.
+nb::object strided_view(nb::handle self, const float* data, std::size_t extent, nb::tuple shape, nb::tuple strides) {
     nb::object ndarray = nb::module_::import_("numpy").attr("ndarray");
-    nb::object shape = nb::make_tuple(n, count, values), strides = nb::make_tuple(step, values * 4, 4);
-    const std::size_t extent = (n - 1) * step + count * values * 4;
     g_export = {self.ptr(), reinterpret_cast<const char*>(data), extent};
     struct Reset {
         ~Reset() { g_export = {}; }
     } reset;
     return ndarray(shape, "float32", self, 0, strides);
+}
+
+// A read-only float32 array (n, count, values) with strides (step, values * 4,
+// 4) bytes over mapped memory of `self`, whose base is `self`.
+nb::object view_array(nb::handle self, const float* data, std::uint64_t step, std::size_t n, std::uint64_t count,
+                      std::uint64_t values) {
+    const std::size_t extent = (n - 1) * step + count * values * 4;
+    return strided_view(self, data, extent, nb::make_tuple(n, count, values), nb::make_tuple(step, values * 4, 4));
 }
 
 nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle states) {
@@ -180,6 +189,43 @@ nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle st
     OwnedArray<double> out(plan.elements);
     unwrap(d.copy_block(plan, out.data()));
     return out.to_numpy({n, plan.spec.count, plan.spec.values});
+}
+
+// D3plot.array: a strided view when the plan has one, else a C-order copy.
+nb::object d3plot_array(nb::handle self, const std::string& name, nb::handle states) {
+    const d3::D3plot& d = *nb::inst_ptr<d3::D3plot>(self);
+    auto plan = unwrap(d3::plan_array(d, name, states_arg(states, d.num_states())));
+    const d3::NamedArray& a = plan.spec;
+    const std::size_t n = plan.states.size();
+    nb::list shape;
+    shape.append(n);
+    for (std::uint64_t k : a.shape) shape.append(k);
+    if (plan.view) {
+        nb::list strides;
+        strides.append(plan.view->stride_bytes);
+        for (std::uint64_t k : a.strides) strides.append(k * 4);
+        const std::size_t extent = (n - 1) * plan.view->stride_bytes + a.extent_words() * 4;
+        return strided_view(self, plan.view->data, extent, nb::tuple(shape), nb::tuple(strides));
+    }
+    nb::object flat;
+    if (d.control().word_size == 4) {
+        OwnedArray<float> out(plan.elements);
+        unwrap(d3::copy_array(d, plan, out.data()));
+        flat = out.to_numpy({plan.elements});
+    } else {
+        OwnedArray<double> out(plan.elements);
+        unwrap(d3::copy_array(d, plan, out.data()));
+        flat = out.to_numpy({plan.elements});
+    }
+    return flat.attr("reshape")(nb::tuple(shape));
+}
+
+// D3plot.control: the control words by name, as a read-only mapping.
+nb::object d3plot_control(const d3::D3plot& d) {
+    nb::dict words;
+    for (const d3::ControlWord& w : d3::control_words(d.control(), d.file(0)))
+        std::visit([&](const auto& v) { words[w.name.c_str()] = nb::cast(v); }, w.value);
+    return nb::module_::import_("types").attr("MappingProxyType")(words);
 }
 
 nb::object d3plot_segment_field(const d3::D3plot& d, nb::handle field, const SegStates& states) {
@@ -331,6 +377,78 @@ void bind_d3plot(nb::module_& m) {
             "shell_connectivity", [](const d3::D3plot& d) { return conn_pair(d.shell_connectivity(), 4); },
             nb::sig("def shell_connectivity(self) -> tuple[numpy.ndarray, numpy.ndarray]"),
             "Shell connectivity as (int64 [NEL4, 4] node numbers as stored, int64 [NEL4] part numbers).")
+        .def(
+            "beam_ids", [](const d3::D3plot& d) { return ids_array(d.beam_ids()); }, "User beam ids, int64.")
+        .def(
+            "thick_shell_ids", [](const d3::D3plot& d) { return ids_array(d.thick_shell_ids()); },
+            "User thick-shell ids, int64.")
+        .def(
+            "part_titles",
+            [](const d3::D3plot& d) {
+                std::vector<std::int64_t> ids;
+                nb::list titles;
+                for (auto& t : d.part_titles()) {
+                    ids.push_back(t.id);
+                    titles.append(nb::str(text::utf8_lossy(t.title).c_str()));
+                }
+                return nb::make_tuple(ids_array(std::move(ids)), titles);
+            },
+            nb::sig("def part_titles(self) -> tuple[numpy.ndarray, list[str]]"),
+            "Part ids (int64) and titles (trailing blanks removed) of the title section that follows the "
+            "geometry; empty when the family stores none.")
+        .def(
+            "beam_connectivity", [](const d3::D3plot& d) { return conn_pair(d.beam_connectivity(), 5); },
+            nb::sig("def beam_connectivity(self) -> tuple[numpy.ndarray, numpy.ndarray]"),
+            "Beam connectivity as (int64 [NEL2, 5]: the two end nodes, the orientation node and two further "
+            "words as stored, int64 [NEL2] part numbers).")
+        .def(
+            "thick_shell_connectivity", [](const d3::D3plot& d) { return conn_pair(d.thick_shell_connectivity(), 8); },
+            nb::sig("def thick_shell_connectivity(self) -> tuple[numpy.ndarray, numpy.ndarray]"),
+            "Thick-shell connectivity as (int64 [NELT, 8] node numbers as stored, int64 [NELT] part numbers).")
+        .def_prop_ro("control", &d3plot_control,
+                     nb::sig("def control(self) -> collections.abc.Mapping[str, int | float | str]"),
+                     "The control words of the first file by their database names, read-only: TITLE (text), "
+                     "RUNTIME, FILETYPE, SOURCE_VERSION, RELEASE_NUMBER (text), VERSION (a real), NDIM, NUMNP, ICODE, "
+                     "NGLBV, IT, IU, IV, IA, NEL8, NUMMAT8, NUMDS, NUMST, NV3D, NEL2, NUMMAT2, NV1D, NEL4, NUMMAT4, "
+                     "NV2D, NEIPH, NEIPS, MAXINT, NMSPH, NGPSPH, NARBS, NELT, NUMMATT, NV3DT, IOSHL1 ... IOSHL4, "
+                     "IALEMAT, NCFDV1, NCFDV2, NADAPT, NMMAT, NUMFLUID, INN, NPEFG, NEL48, IDTDT and EXTRA as "
+                     "stored; NWEAR, NPRESSURE, NSHEAR, NFORCE and NGAP in an interface-force file; the EXTRA "
+                     "words NEL20, NT3D, NEL27, NEIPB, ... that the file holds; NUMRBE when NDIM is 5 or 7.")
+        .def(
+            "arrays",
+            [](const d3::D3plot& d) {
+                std::vector<std::string> names;
+                for (const d3::NamedArray& a : unwrap(d3::list_arrays(d))) names.push_back(a.name);
+                return names;
+            },
+            "The names of the per-state result arrays of this family, in state-record order (see array).  "
+            "Raises RuntimeError when a control word disagrees with the size of its block.")
+        .def("array", &d3plot_array, nb::arg("name"), nb::arg("states") = nb::none(),
+             nb::sig("def array(self, name: str, states: int | collections.abc.Sequence[int] | None = None) "
+                     "-> numpy.ndarray"),
+             "One named per-state result array of the selected states, shape (n, ...), under the names of "
+             "lasso-python's ArrayType: timesteps; global_kinetic_energy, global_internal_energy, "
+             "global_total_energy, global_velocity [n, 3]; part_internal_energy, part_kinetic_energy, "
+             "part_velocity [n, parts, 3], part_mass, part_hourglass_energy, rigid_wall_force, "
+             "rigid_wall_position; node_displacement [n, nodes, 3] (current coordinates), node_temperature, "
+             "node_heat_flux, node_mass_scaling, node_temperature_gradient, node_residual_forces, "
+             "node_residual_moments, node_velocity, node_acceleration; element_solid_stress [n, solids, ips, 6], "
+             "element_solid_effective_plastic_strain, element_solid_history_variables, element_solid_strain; "
+             "element_tshell_stress [n, tshells, layers, 6], element_tshell_effective_plastic_strain, "
+             "element_tshell_history_variables, element_tshell_strain [n, tshells, 2, 6]; element_beam_axial_force, "
+             "element_beam_shear_force, element_beam_bending_moment, element_beam_torsion_moment, "
+             "element_beam_axial_stress, element_beam_shear_stress, element_beam_plastic_strain, "
+             "element_beam_axial_strain, element_beam_history_vars; element_shell_stress "
+             "[n, shells, layers, 6], element_shell_effective_plastic_strain [n, shells, layers], "
+             "element_shell_history_vars, element_shell_bending_moment, element_shell_shear_force, "
+             "element_shell_normal_force, element_shell_thickness, element_shell_unknown_variables, "
+             "element_shell_strain [n, shells, 2, 6], element_shell_internal_energy, "
+             "element_shell_plastic_strain_tensor, element_shell_thermal_strain_tensor; node_is_alive or "
+             "element_solid_is_alive, element_tshell_is_alive, element_shell_is_alive, element_beam_is_alive.\n\n"
+             "`states` is as for block.  Single-precision arrays of evenly spaced states of one file are "
+             "read-only strided float32 views over the mapped file that keep this object alive (no copy); "
+             "otherwise a new array in the file's precision.  A name the family does not hold raises KeyError; "
+             "a control word that disagrees with the size of its block raises RuntimeError naming the word.")
         .def(
             "available_blocks",
             [](const d3::D3plot& d) {

@@ -10,52 +10,17 @@
 #include <limits>
 
 #include "file/path.hpp"
+#include "results/d3plot_words.hpp"
 #include "util/pool.hpp"
 #include "util/text.hpp"
 
 namespace tarvex::d3plot {
 
-namespace {
-constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+using namespace words;
 
-// Saturating arithmetic: counts from a file never wrap around.
-inline std::uint64_t add(std::uint64_t a, std::uint64_t b) noexcept { return a > kMax - b ? kMax : a + b; }
-inline std::uint64_t mul(std::uint64_t a, std::uint64_t b) noexcept {
-    std::uint64_t r;
-    return __builtin_mul_overflow(a, b, &r) ? kMax : r;
-}
-inline std::uint64_t nonneg(std::int64_t v) noexcept { return v < 0 ? 0 : static_cast<std::uint64_t>(v); }
+namespace {
 inline std::uint64_t magnitude(std::int64_t v) noexcept {
     return v < 0 ? static_cast<std::uint64_t>(-(v + 1)) + 1 : static_cast<std::uint64_t>(v);
-}
-
-// Signed integer word `w` of the file (the caller checked the bounds).
-std::int64_t int_word(std::string_view f, std::uint64_t w, std::uint64_t ws) noexcept {
-    if (ws == 4) {
-        std::int32_t v;
-        std::memcpy(&v, f.data() + w * 4, 4);
-        return v;
-    }
-    std::int64_t v;
-    std::memcpy(&v, f.data() + w * 8, 8);
-    return v;
-}
-
-// Word `w`, or 0 when it lies past the end of the file.
-std::int64_t word_or_zero(std::string_view f, std::uint64_t w, std::uint64_t ws) noexcept {
-    if (w >= f.size() / ws) return 0;
-    return int_word(f, w, ws);
-}
-
-double real_word(const char* p, std::uint64_t ws) noexcept {
-    if (ws == 4) {
-        float v;
-        std::memcpy(&v, p, 4);
-        return v;
-    }
-    double v;
-    std::memcpy(&v, p, 8);
-    return v;
 }
 
 std::uint64_t temp_values(std::int64_t it) noexcept {
@@ -67,11 +32,6 @@ std::uint64_t temp_values(std::int64_t it) noexcept {
     }
 }
 
-// offset + count * ws lies inside a file of `size` bytes.
-bool fits(std::uint64_t offset, std::uint64_t count, std::uint64_t ws, std::uint64_t size) noexcept {
-    std::uint64_t len = mul(count, ws);
-    return len != kMax && offset <= size && len <= size - offset;
-}
 }  // namespace
 
 const char* state_block_name(StateBlock b) noexcept {
@@ -385,7 +345,6 @@ D3Result<Layout> read_layout(const std::vector<std::string_view>& files) {
     L.control = std::move(ctl).value();
     Control& c = L.control;
     walk_geometry(c, files[0]);
-    if (c.iu == 0) return D3plotError::msg("d3plot has no nodal displacement data (IU=0)");
     const std::uint64_t ws = c.word_size;
     const std::uint64_t B = c.bytes_per_state();
     for (std::size_t f = 0; f < files.size(); ++f) {
@@ -446,7 +405,13 @@ D3plotError state_range(std::uint64_t state, std::size_t n) {
 }
 }  // namespace
 
+D3Status D3plot::require_displacements() const {
+    if (control().iu == 0) return D3plotError::msg("d3plot has no nodal displacement data (IU=0)");
+    return Unit{};
+}
+
 D3Result<std::vector<double>> D3plot::node_coordinates(std::uint64_t state) const {
+    if (auto st = require_displacements(); !st.ok()) return st.error();
     if (state >= num_states()) return state_range(state, num_states());
     const Control& c = control();
     const StateRef& s = layout_.states[state];
@@ -455,6 +420,7 @@ D3Result<std::vector<double>> D3plot::node_coordinates(std::uint64_t state) cons
 }
 
 D3Status D3plot::node_coordinates_all_into(double* out) const {
+    if (auto st = require_displacements(); !st.ok()) return st.error();
     const Control& c = control();
     const std::uint64_t ws = c.word_size;
     const std::uint64_t per = mul(3, c.numnp);
@@ -492,6 +458,7 @@ D3Result<std::vector<double>> D3plot::displacement_magnitudes(std::uint64_t stat
 }
 
 D3Result<double> D3plot::max_displacement_final() const {
+    if (auto st = require_displacements(); !st.ok()) return st.error();
     if (num_states() == 0) return D3plotError::msg("d3plot has no states");
     auto mags = displacement_magnitudes(num_states() - 1);
     if (!mags.ok()) return mags.error();
@@ -561,6 +528,75 @@ std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::connecti
     return {std::move(conn), std::move(parts)};
 }
 
+std::vector<std::int64_t> D3plot::beam_ids() const {
+    const Control& c = control();
+    return narbs_slice(add(c.numnp, c.nel8), c.nel2,
+                       elements_in_file(file(0), c.beams_offset(), c.nel2, 5, c.word_size));
+}
+
+std::vector<std::int64_t> D3plot::thick_shell_ids() const {
+    const Control& c = control();
+    return narbs_slice(add(add(c.numnp, c.nel8), add(c.nel2, c.nel4)), c.nelt,
+                       elements_in_file(file(0), c.thick_shells_offset(), c.nelt, 8, c.word_size));
+}
+
+std::vector<D3plot::PartTitle> D3plot::part_titles() const {
+    // After the end marker: typed sections 90000 (a title of 18 four-byte
+    // words), 90001 (parts), 90002 (contacts), 90020 (flow parts), 90100
+    // (keyword lines of 20 four-byte words): the last four start with a count;
+    // each entry of the titled ones is an id word and a title of 72 bytes.
+    const Control& c = control();
+    const std::uint64_t ws = c.word_size;
+    std::string_view f = file(0);
+    std::vector<PartTitle> out;
+    std::uint64_t p = c.states_offset;
+    if (!fits(p, 1, ws, f.size()) || real_word(f.data() + p, ws) != -999999.0) return out;
+    p += ws;
+    while (fits(p, 1, ws, f.size())) {
+        const std::int64_t type = int_word(f, p / ws, ws);  // p stays a multiple of the word size
+        p += ws;
+        if (type == 90000) {
+            p = add(p, 72);
+        } else if (type == 90001 || type == 90002 || type == 90020 || type == 90100) {
+            if (!fits(p, 1, ws, f.size())) break;
+            const std::uint64_t count = nonneg(int_word(f, p / ws, ws));
+            p += ws;
+            const std::uint64_t entry = type == 90100 ? 80 : ws + 72;
+            if (mul(count, entry) == kMax || !fits(p, mul(count, entry), 1, f.size())) break;
+            if (type == 90001) {
+                for (std::uint64_t i = 0; i < count; ++i) {
+                    const char* e = f.data() + p + i * entry;
+                    std::int64_t id = 0;
+                    if (ws == 4) {
+                        std::int32_t v;
+                        std::memcpy(&v, e, 4);
+                        id = v;
+                    } else {
+                        std::memcpy(&id, e, 8);
+                    }
+                    std::string title(e + ws, 72);
+                    while (!title.empty() && (title.back() == ' ' || title.back() == '\0')) title.pop_back();
+                    out.push_back({id, std::move(title)});
+                }
+            }
+            p += count * entry;
+        } else {
+            break;
+        }
+        // An end marker may close each section.
+        if (fits(p, 1, ws, f.size()) && real_word(f.data() + p, ws) == -999999.0) p += ws;
+    }
+    return out;
+}
+
+std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::thick_shell_connectivity() const {
+    return connectivity(control().thick_shells_offset(), control().nelt, 8);
+}
+
+std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::beam_connectivity() const {
+    return connectivity(control().beams_offset(), control().nel2, 5);
+}
+
 std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::solid_connectivity() const {
     return connectivity(control().solids_offset(), control().nel8, 8);
 }
@@ -570,10 +606,15 @@ std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::shell_co
 }
 
 std::optional<D3plot::View> D3plot::view(StateBlock b, const std::vector<std::size_t>& sel) const {
+    auto spec = control().block_spec(b);
+    if (!spec) return std::nullopt;
+    return view_words(spec->start_word, mul(spec->count, spec->values), sel);
+}
+
+std::optional<D3plot::View> D3plot::view_words(std::uint64_t start_word, std::uint64_t extent_words,
+                                               const std::vector<std::size_t>& sel) const {
     const Control& c = control();
     if (c.word_size != 4 || sel.empty()) return std::nullopt;
-    auto spec = c.block_spec(b);
-    if (!spec) return std::nullopt;
     const StateRef& first = layout_.states[sel[0]];
     std::uint64_t step = c.bytes_per_state();
     if (sel.size() > 1) {
@@ -589,11 +630,21 @@ std::optional<D3plot::View> D3plot::view(StateBlock b, const std::vector<std::si
     }
     // The whole strided extent must lie in the mapping.
     std::string_view f = file(first.file);
-    std::uint64_t begin = add(first.offset, mul(spec->start_word, 4));
-    std::uint64_t last = add(add(first.offset, mul(step, sel.size() - 1)), mul(spec->start_word, 4));
-    if (begin == kMax || last == kMax || !fits(last, mul(spec->count, spec->values), 4, f.size()))
-        return std::nullopt;
+    std::uint64_t begin = add(first.offset, mul(start_word, 4));
+    std::uint64_t last = add(add(first.offset, mul(step, sel.size() - 1)), mul(start_word, 4));
+    if (begin == kMax || last == kMax || !fits(last, extent_words, 4, f.size())) return std::nullopt;
     return View{reinterpret_cast<const float*>(f.data() + begin), step};
+}
+
+D3Status D3plot::check_extent(std::uint64_t start_word, std::uint64_t words,
+                              const std::vector<std::size_t>& sel) const {
+    const std::uint64_t ws = control().word_size;
+    for (std::size_t k : sel) {
+        const StateRef& s = layout_.states[k];
+        if (!fits(add(s.offset, mul(start_word, ws)), words, ws, file(s.file).size()))
+            return D3plotError::msg("d3plot truncated: float block out of range");
+    }
+    return Unit{};
 }
 
 D3Status D3plot::copy_block(const BlockSpec& spec, const std::vector<std::size_t>& sel, void* out) const {
@@ -601,11 +652,7 @@ D3Status D3plot::copy_block(const BlockSpec& spec, const std::vector<std::size_t
     const std::uint64_t ws = c.word_size;
     const std::uint64_t per = mul(spec.count, spec.values);
     // Check every extent first, so a failure leaves nothing half done.
-    for (std::size_t k : sel) {
-        const StateRef& s = layout_.states[k];
-        if (!fits(add(s.offset, mul(spec.start_word, ws)), per, ws, file(s.file).size()))
-            return D3plotError::msg("d3plot truncated: float block out of range");
-    }
+    if (auto st = check_extent(spec.start_word, per, sel); !st.ok()) return st;
     char* dst = static_cast<char*>(out);
     auto one = [&](std::size_t i) {
         const StateRef& s = layout_.states[sel[i]];

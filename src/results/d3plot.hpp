@@ -142,6 +142,9 @@ public:
     // not resolve; negative indices count from the end.
     D3Result<std::vector<std::size_t>> resolve_states(const std::optional<std::vector<std::int64_t>>& sel) const;
 
+    // Calls that need current coordinates fail with "d3plot has no nodal
+    // displacement data (IU=0)" on a family without displacements.
+    D3Status require_displacements() const;
     D3Result<std::vector<double>> node_coordinates(std::uint64_t state) const;
     // The current coordinates of every state into num_states * 3 * NUMNP doubles.
     D3Status node_coordinates_all_into(double* out) const;
@@ -152,9 +155,22 @@ public:
     std::vector<std::int64_t> solid_ids() const;
     std::vector<std::int64_t> shell_ids() const;
     std::vector<std::int64_t> part_ids() const;
+    std::vector<std::int64_t> beam_ids() const;
+    std::vector<std::int64_t> thick_shell_ids() const;
     // Connectivity (k node numbers per element) and part numbers.
     std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> solid_connectivity() const;
     std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> shell_connectivity() const;
+    std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> thick_shell_connectivity() const;
+    // Part ids and titles of the title section that follows the geometry
+    // (after an end marker, in the first file); empty when there is none.
+    struct PartTitle {
+        std::int64_t id;
+        std::string title;  // trailing blanks removed
+    };
+    std::vector<PartTitle> part_titles() const;
+    // Beams: the five node words (two end nodes, the orientation node and
+    // two further words as stored) and the part number.
+    std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> beam_connectivity() const;
 
     // A zero-copy location of a block over selected states, when one exists:
     // single precision, present block, evenly increasing offsets in one file.
@@ -163,6 +179,13 @@ public:
         std::uint64_t stride_bytes;
     };
     std::optional<View> view(StateBlock b, const std::vector<std::size_t>& sel) const;
+    // The same for any extent of `extent_words` words at `start_word` of a
+    // state (nothing for an empty extent).
+    std::optional<View> view_words(std::uint64_t start_word, std::uint64_t extent_words,
+                                   const std::vector<std::size_t>& sel) const;
+    // "d3plot truncated: float block out of range" unless `words` words at
+    // `start_word` lie inside every selected state's file.
+    D3Status check_extent(std::uint64_t start_word, std::uint64_t words, const std::vector<std::size_t>& sel) const;
 
     // Copy the block of the selected states into `out` (n * count * values
     // elements of the word size: float for 4, double for 8).  The block must

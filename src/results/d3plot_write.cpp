@@ -332,6 +332,8 @@ D3Result<D3plotEditor> D3plotEditor::load(const std::string& path) {
     auto ctl = parse_control(ed.contents_[0]);
     if (ctl.ok() && ctl.value().word_size == 8)
         return D3plotError::msg("editing double-precision d3plots is not supported");
+    // The editor rewrites node coordinates: families without them are refused.
+    if (ctl.ok() && ctl.value().iu == 0) return D3plotError::msg("d3plot has no nodal displacement data (IU=0)");
     std::vector<std::string_view> views(ed.contents_.begin(), ed.contents_.end());
     auto L = read_layout(views);
     if (!L.ok()) return L.error();
