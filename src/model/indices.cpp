@@ -27,10 +27,11 @@ struct DefiningBlock {
     BlockLayout layout;
 };
 
-std::optional<DefiningBlock> defining_block(const ParsedFile& f, std::size_t block, std::vector<DataLine>& lines) {
+std::optional<DefiningBlock> defining_block(const ParsedFile& f, std::size_t block, std::vector<DataLine>& lines,
+                                           bool skip_multi = false) {
     std::string name = keyword_name(f, f.blocks[block]);
     const keywords::DefinitionRule* rule = keywords::definition_rule_for(keywords::canonical_base(name));
-    if (!rule) return std::nullopt;
+    if (!rule || (skip_multi && rule->multi)) return std::nullopt;
     BlockLayout layout = block_layout(f, block, name, lines);
     if (!layout) return std::nullopt;
     return DefiningBlock{rule, layout};
@@ -57,8 +58,9 @@ void for_each_definition_site(const Deck& deck, Fn&& fn) {
         const ParsedFile& f = deck.files[fi];
         std::vector<DataLine> lines;
         for (std::size_t bi = 0; bi < f.blocks.size(); ++bi) {
-            auto d = defining_block(f, bi, lines);
-            if (!d || d->rule->multi) continue;
+            // Nodes and elements have no sites: their blocks are not read at all.
+            auto d = defining_block(f, bi, lines, /*skip_multi=*/true);
+            if (!d) continue;
             auto id = single_definition_id(f, bi, *d, lines);
             if (!id || *id == 0) continue;
             std::int64_t v = *id;
