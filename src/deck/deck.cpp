@@ -57,6 +57,12 @@ const FileTransforms& Deck::file_transforms() const {
     return lazy.transforms;
 }
 
+std::uint64_t Deck::block_line(std::size_t file, std::size_t block) const {
+    if (file >= files.size() || block >= files[file].blocks.size()) return 0;
+    std::call_once(lazy.lines_once[file], [&] { lazy.lines[file] = keyword_line_numbers(files[file]); });
+    return lazy.lines[file][block];
+}
+
 std::optional<LoadedFile<ParsedFile>> load_deck_file(const WalkEntry& entry) {
     auto pf = parse_file_blocks(entry.path);
     if (!pf.ok()) return std::nullopt;
@@ -78,6 +84,8 @@ std::unique_ptr<Deck> assemble_deck(std::vector<DeckNode>&& nodes, std::shared_p
         for (auto& d : n.directives) deck->includes.emplace_back(i, std::move(d));
     }
     deck->shared = std::move(shared);
+    deck->lazy.lines_once = std::make_unique<std::once_flag[]>(deck->files.size());
+    deck->lazy.lines.resize(deck->files.size());
     return deck;
 }
 

@@ -63,6 +63,10 @@ struct Deck {
     // Per file: its offsets when any of the eight is non-zero.  Built once.
     const FileTransforms& file_transforms() const;
 
+    // The 1-based line of block `block`'s keyword line in file `file`; each
+    // file's line table is built once, on first use.
+    std::uint64_t block_line(std::size_t file, std::size_t block) const;
+
     // Lazily built indices (src/model); each goes once from unset to set.
     struct Lazy {
         std::once_flag transforms_once;
@@ -71,6 +75,8 @@ struct Deck {
         std::shared_ptr<const model::DefinitionIndex> definitions;
         std::once_flag sites_once;
         std::shared_ptr<const model::SiteIndex> sites;
+        std::unique_ptr<std::once_flag[]> lines_once;  // one per file
+        std::vector<std::vector<std::uint64_t>> lines;
     };
     mutable Lazy lazy;
 

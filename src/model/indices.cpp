@@ -274,7 +274,6 @@ std::vector<Dangling> dangling_in_file(const Deck& deck, std::size_t fi, const D
     bool read_elements = with_connectivity;
     if (read_elements && deck.shared)
         read_elements = !connectivity_resolves(defs, *deck.shared->physical_ref_ids(f), offsets);
-    std::vector<std::uint64_t> starts;  // keyword lines, computed on the first finding
     std::vector<DataLine> lines;
     for (std::size_t bi = 0; bi < f.blocks.size(); ++bi) {
         const Block& b = f.blocks[bi];
@@ -292,9 +291,8 @@ std::vector<Dangling> dangling_in_file(const Deck& deck, std::size_t fi, const D
             for_each_reference(line_text(f, h.begin, h.end), card, b.format, contact,
                                [&](const keywords::FieldDef& field, std::int64_t v) {
                                    if (!is_dangling(defs, field.refers, v, offsets)) return;
-                                   if (starts.empty()) starts = block_start_lines(f);
                                    out.push_back({base, std::string(field.name_view()), f.path, field.refers, v,
-                                                  starts[bi] + h.line});
+                                                  deck.block_line(fi, bi) + h.line});
                                });
         };
         if (element) {

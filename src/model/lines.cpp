@@ -88,25 +88,7 @@ std::optional<std::int64_t> first_field_id(std::string_view line, const keywords
     return read_id(piece);
 }
 
-std::vector<std::uint64_t> block_start_lines(const ParsedFile& f) {
-    std::vector<std::uint64_t> out;
-    out.reserve(f.blocks.size());
-    std::string_view bytes = f.bytes();
-    std::uint64_t line = 1;
-    std::size_t pos = 0;
-    for (const Block& b : f.blocks) {
-        std::size_t to = std::min(b.kw_start, bytes.size());
-        while (pos < to) {
-            const void* lf = std::memchr(bytes.data() + pos, '\n', to - pos);
-            if (!lf) break;
-            ++line;
-            pos = static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data()) + 1;
-        }
-        if (pos < to) pos = to;
-        out.push_back(line);
-    }
-    return out;
-}
+std::vector<std::uint64_t> block_start_lines(const ParsedFile& f) { return keyword_line_numbers(f); }
 
 std::uint64_t block_start_line(const ParsedFile& f, std::size_t block) noexcept {
     if (block >= f.blocks.size()) return 0;

@@ -194,4 +194,24 @@ std::string to_bytes(const ParsedFile& f) {
     return out;
 }
 
+std::vector<std::uint64_t> keyword_line_numbers(const ParsedFile& f) {
+    std::vector<std::uint64_t> out;
+    out.reserve(f.blocks.size());
+    std::string_view bytes = f.bytes();
+    std::uint64_t line = 1;
+    std::size_t pos = 0;
+    for (const Block& b : f.blocks) {
+        std::size_t to = std::min(b.kw_start, bytes.size());
+        while (pos < to) {
+            const void* lf = std::memchr(bytes.data() + pos, '\n', to - pos);
+            if (!lf) break;
+            ++line;
+            pos = static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data()) + 1;
+        }
+        if (pos < to) pos = to;
+        out.push_back(line);
+    }
+    return out;
+}
+
 }  // namespace tarvex

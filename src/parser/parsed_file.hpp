@@ -120,6 +120,10 @@ void for_each_data_line(std::string_view body, F&& f) {
     }
 }
 
+// For each block, the 1-based line number of its keyword line (1 plus the
+// line feeds before the block's '*'), in one pass over the file.
+std::vector<std::uint64_t> keyword_line_numbers(const ParsedFile& f);
+
 // The file with pending edits applied.
 std::string to_bytes(const ParsedFile& f);
 

@@ -372,7 +372,7 @@ void bind_entity(nb::module_& m) {
             "line",
             [](const PyEntity& e) {
                 SharedClaim c(deck_of(e.deck));
-                return model::block_start_line(deck_of(e.deck).deck->files[e.file], e.block);
+                return deck_of(e.deck).deck->block_line(e.file, e.block);
             },
             "The 1-based line of the block's keyword line in its file.")
         .def_prop_ro(
@@ -462,7 +462,7 @@ void bind_keyword(nb::module_& m) {
             "line",
             [](const PyKeyword& k) {
                 SharedClaim c(deck_of(k.deck));
-                return model::block_start_line(deck_of(k.deck).deck->files[k.file], k.block);
+                return deck_of(k.deck).deck->block_line(k.file, k.block);
             },
             "The 1-based line of the block's keyword line in its file.")
         .def(

@@ -89,7 +89,7 @@ std::vector<Finding> DuplicateIds::run(const Deck& deck) const {
             if (site.file >= deck.files.size()) continue;
             const ParsedFile& f = deck.files[site.file];
             if (site.block >= f.blocks.size()) continue;
-            out.push_back(make_finding(name(), block_base(f, site.block), f, model::block_start_line(f, site.block),
+            out.push_back(make_finding(name(), block_base(f, site.block), f, deck.block_line(site.file, site.block),
                                        message));
         }
     }
@@ -163,7 +163,7 @@ std::vector<Finding> UnreferencedEntities::run(const Deck& deck) const {
             const ParsedFile& f = deck.files[e->site.file];
             if (e->site.block >= f.blocks.size()) continue;
             out.push_back(make_finding(name(), block_base(f, e->site.block), f,
-                                       model::block_start_line(f, e->site.block),
+                                       deck.block_line(e->site.file, e->site.block),
                                        std::string(entity_kind_name(kind)) + " " + std::to_string(e->id) +
                                            " is defined but never referenced",
                                        Severity::Warning));
@@ -221,7 +221,7 @@ std::vector<Finding> RigidContext::run(const Deck& deck) const {
                 const std::string material = block_base(mf, mat->block);
                 if (is_rigid_material(material)) continue;
                 const ParsedFile& f = deck.files[fi];
-                out.push_back(make_finding(name(), row.keyword, f, model::block_start_line(f, bi),
+                out.push_back(make_finding(name(), row.keyword, f, deck.block_line(fi, bi),
                                            std::string(row.keyword) + "." + field + " references part " +
                                                std::to_string(pid) + ", whose material *" + material +
                                                " is not *MAT_RIGID"));
@@ -257,7 +257,7 @@ std::vector<Finding> KeywordForbidden::run(const Deck& deck) const {
     std::vector<Finding> out;
     for_each_occurrence(deck, base_, [&](std::size_t fi, std::size_t bi) {
         const ParsedFile& f = deck.files[fi];
-        out.push_back(make_finding(name(), base_, f, model::block_start_line(f, bi),
+        out.push_back(make_finding(name(), base_, f, deck.block_line(fi, bi),
                                    "keyword *" + base_ + " is not allowed here"));
     });
     return out;
@@ -285,7 +285,7 @@ std::vector<Finding> FieldRequired::run(const Deck& deck) const {
                 message += ", got " + model::field_value(*loc).display();
         }
         const ParsedFile& f = deck.files[fi];
-        out.push_back(make_finding(name(), base_, f, model::block_start_line(f, bi), std::move(message)));
+        out.push_back(make_finding(name(), base_, f, deck.block_line(fi, bi), std::move(message)));
     });
     return out;
 }
@@ -307,7 +307,7 @@ std::vector<Finding> FieldForbiddenValues::run(const Deck& deck) const {
         for (const auto& forbidden : values_) {
             if (!values_equal(v, forbidden)) continue;
             const ParsedFile& f = deck.files[fi];
-            out.push_back(make_finding(name(), base_, f, model::block_start_line(f, bi),
+            out.push_back(make_finding(name(), base_, f, deck.block_line(fi, bi),
                                        field_ + " = " + v.display() + " is forbidden"));
             return;
         }
