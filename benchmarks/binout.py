@@ -22,8 +22,12 @@ import struct
 import sys
 import tempfile
 import time
+import warnings
 
 import numpy as np
+
+# lasso-python builds its frame column by column; pandas warns once per column.
+warnings.filterwarnings("ignore", message="DataFrame is highly fragmented")
 
 import _tarvex
 
