@@ -180,22 +180,22 @@ nb::object d3plot_block(nb::handle self, const StateBlockV& which, nb::handle st
     const d3::D3plot& d = *nb::inst_ptr<d3::D3plot>(self);
     auto plan = unwrap(d.plan_block(to_block(which), states_arg(states, d.num_states())));
     const std::size_t n = plan.states.size();
-    if (plan.view) return view_array(self, plan.view->data, plan.view->stride_bytes, n, plan.spec.count, plan.spec.values);
+    if (plan.view) return view_array(self, plan.view->data, plan.view->stride_bytes, n, plan.extent.count, plan.extent.values);
     if (d.control().word_size == 4) {
         OwnedArray<float> out(plan.elements);
         unwrap(d.copy_block(plan, out.data()));
-        return out.to_numpy({n, plan.spec.count, plan.spec.values});
+        return out.to_numpy({n, plan.extent.count, plan.extent.values});
     }
     OwnedArray<double> out(plan.elements);
     unwrap(d.copy_block(plan, out.data()));
-    return out.to_numpy({n, plan.spec.count, plan.spec.values});
+    return out.to_numpy({n, plan.extent.count, plan.extent.values});
 }
 
 // D3plot.array: a strided view when the plan has one, else a C-order copy.
 nb::object d3plot_array(nb::handle self, const std::string& name, nb::handle states) {
     const d3::D3plot& d = *nb::inst_ptr<d3::D3plot>(self);
     auto plan = unwrap(d3::plan_array(d, name, states_arg(states, d.num_states())));
-    const d3::NamedArray& a = plan.spec;
+    const d3::NamedArray& a = plan.array;
     const std::size_t n = plan.states.size();
     nb::list shape;
     shape.append(n);
@@ -454,7 +454,7 @@ void bind_d3plot(nb::module_& m) {
             [](const d3::D3plot& d) {
                 nb::list out;
                 for (int i = 0; i < d3::kNumStateBlocks; ++i)
-                    if (d.control().block_spec(static_cast<d3::StateBlock>(i))) out.append(enum_member<StateBlockTag>(i));
+                    if (d.control().block_extent(static_cast<d3::StateBlock>(i))) out.append(enum_member<StateBlockTag>(i));
                 return out;
             },
             nb::sig("def available_blocks(self) -> list[StateBlock]"),
@@ -462,7 +462,7 @@ void bind_d3plot(nb::module_& m) {
         .def(
             "block_layout",
             [](const d3::D3plot& d, const StateBlockV& b) -> std::optional<std::tuple<std::uint64_t, std::uint64_t>> {
-                auto layout = d.control().block_spec(to_block(b));
+                auto layout = d.control().block_extent(to_block(b));
                 if (!layout) return std::nullopt;
                 return std::make_tuple(layout->count, layout->values);
             },

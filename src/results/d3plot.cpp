@@ -207,37 +207,37 @@ std::uint64_t Control::words_per_state() const noexcept {
 
 std::uint64_t Control::bytes_per_state() const noexcept { return mul(words_per_state(), word_size); }
 
-std::optional<BlockSpec> Control::block_spec(StateBlock b) const noexcept {
+std::optional<BlockExtent> Control::block_extent(StateBlock b) const noexcept {
     const std::uint64_t e = add(nglbv, 1);
     const std::uint64_t n = numnp;
     const std::uint64_t s = add(add(e, mul(n, node_values())), mul(nel8, word65));
-    auto spec_at = [](std::uint64_t start, std::uint64_t count, std::uint64_t values) -> std::optional<BlockSpec> {
+    auto extent_at = [](std::uint64_t start, std::uint64_t count, std::uint64_t values) -> std::optional<BlockExtent> {
         if (start == kMax || mul(count, values) == kMax) return std::nullopt;  // not addressable
-        return BlockSpec{start, count, values};
+        return BlockExtent{start, count, values};
     };
     const std::uint64_t vel = add(add(e, iu != 0 ? mul(3, n) : 0), mul(n, extra_node_values()));
     switch (b) {
         case StateBlock::Displacement:
             if (iu == 0 || n == 0) return std::nullopt;
-            return spec_at(e, n, 3);
+            return extent_at(e, n, 3);
         case StateBlock::Velocity:
             if (iv == 0 || n == 0) return std::nullopt;
-            return spec_at(vel, n, 3);
+            return extent_at(vel, n, 3);
         case StateBlock::Acceleration:
             if (ia == 0 || n == 0) return std::nullopt;
-            return spec_at(add(vel, iv != 0 ? mul(3, n) : 0), n, 3);
+            return extent_at(add(vel, iv != 0 ? mul(3, n) : 0), n, 3);
         case StateBlock::Solid:
             if (nel8 == 0 || nv3d == 0) return std::nullopt;
-            return spec_at(s, nel8, nv3d);
+            return extent_at(s, nel8, nv3d);
         case StateBlock::ThickShell:
             if (nelt == 0 || nv3dt == 0) return std::nullopt;
-            return spec_at(add(s, mul(nel8, nv3d)), nelt, nv3dt);
+            return extent_at(add(s, mul(nel8, nv3d)), nelt, nv3dt);
         case StateBlock::Beam:
             if (nel2 == 0 || nv1d == 0) return std::nullopt;
-            return spec_at(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), nel2, nv1d);
+            return extent_at(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), nel2, nv1d);
         case StateBlock::Shell:
             if (numrbe >= nel4 || nv2d == 0) return std::nullopt;
-            return spec_at(add(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), mul(nel2, nv1d)), nel4 - numrbe,
+            return extent_at(add(add(add(s, mul(nel8, nv3d)), mul(nelt, nv3dt)), mul(nel2, nv1d)), nel4 - numrbe,
                         nv2d);
     }
     return std::nullopt;
@@ -606,9 +606,9 @@ std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> D3plot::shell_co
 }
 
 std::optional<D3plot::View> D3plot::view(StateBlock b, const std::vector<std::size_t>& sel) const {
-    auto spec = control().block_spec(b);
-    if (!spec) return std::nullopt;
-    return view_words(spec->start_word, mul(spec->count, spec->values), sel);
+    auto extent = control().block_extent(b);
+    if (!extent) return std::nullopt;
+    return view_words(extent->start_word, mul(extent->count, extent->values), sel);
 }
 
 std::optional<D3plot::View> D3plot::view_words(std::uint64_t start_word, std::uint64_t extent_words,
@@ -647,16 +647,16 @@ D3Status D3plot::check_extent(std::uint64_t start_word, std::uint64_t words,
     return Unit{};
 }
 
-D3Status D3plot::copy_block(const BlockSpec& spec, const std::vector<std::size_t>& sel, void* out) const {
+D3Status D3plot::copy_block(const BlockExtent& extent, const std::vector<std::size_t>& sel, void* out) const {
     const Control& c = control();
     const std::uint64_t ws = c.word_size;
-    const std::uint64_t per = mul(spec.count, spec.values);
+    const std::uint64_t per = mul(extent.count, extent.values);
     // Check every extent first, so a failure leaves nothing half done.
-    if (auto st = check_extent(spec.start_word, per, sel); !st.ok()) return st;
+    if (auto st = check_extent(extent.start_word, per, sel); !st.ok()) return st;
     char* dst = static_cast<char*>(out);
     auto one = [&](std::size_t i) {
         const StateRef& s = layout_.states[sel[i]];
-        std::memcpy(dst + i * per * ws, file(s.file).data() + s.offset + spec.start_word * ws, per * ws);
+        std::memcpy(dst + i * per * ws, file(s.file).data() + s.offset + extent.start_word * ws, per * ws);
     };
     if (sel.size() >= 2 && mul(sel.size(), per) >= 65536)
         pool::parallel_each(sel.size(), one);
@@ -693,15 +693,15 @@ D3Result<D3plot::BlockRead> D3plot::plan_block(StateBlock b,
                                                const std::optional<std::vector<std::int64_t>>& states) const {
     auto sel = resolve_states(states);
     if (!sel.ok()) return sel.error();
-    auto spec = control().block_spec(b);
-    if (!spec) return D3plotError::missing(std::string("block ") + state_block_name(b) + " is not present in this d3plot");
+    auto extent = control().block_extent(b);
+    if (!extent) return D3plotError::missing(std::string("block ") + state_block_name(b) + " is not present in this d3plot");
     BlockRead plan;
     plan.states = std::move(sel).value();
-    plan.spec = *spec;
+    plan.extent = *extent;
     plan.view = view(b, plan.states);
     if (plan.view) return plan;
-    if (block_too_large(spec->count, spec->values, control().word_size)) return truncated_block();
-    plan.elements = elements(plan.states.size(), spec->count, spec->values);
+    if (block_too_large(extent->count, extent->values, control().word_size)) return truncated_block();
+    plan.elements = elements(plan.states.size(), extent->count, extent->values);
     return plan;
 }
 
@@ -723,19 +723,19 @@ D3Result<D3plot::SegmentField> D3plot::segment_field(SegmentFieldKind kind, std:
     }
     auto sel = resolve_states(states);
     if (!sel.ok()) return sel.error();
-    auto spec = c.block_spec(StateBlock::Shell);
-    if (!spec) return D3plotError::missing("no interface segment data in this file");
+    auto extent = c.block_extent(StateBlock::Shell);
+    if (!extent) return D3plotError::missing("no interface segment data in this file");
     // A field reaching past the values of a segment is not there.
-    if (offset > spec->values || width > spec->values - offset) return absent;
-    if (block_too_large(spec->count, spec->values, c.word_size)) return truncated_block();
-    const std::size_t n = sel.value().size(), segs = spec->count, vals = spec->values;
+    if (offset > extent->values || width > extent->values - offset) return absent;
+    if (block_too_large(extent->count, extent->values, c.word_size)) return truncated_block();
+    const std::size_t n = sel.value().size(), segs = extent->count, vals = extent->values;
     std::vector<float> raw(elements(n, segs, vals));
     if (c.word_size == 4) {
-        D3Status copied = copy_block(*spec, sel.value(), raw.data());
+        D3Status copied = copy_block(*extent, sel.value(), raw.data());
         if (!copied.ok()) return copied.error();
     } else {
         std::vector<double> wide(raw.size());
-        D3Status copied = copy_block(*spec, sel.value(), wide.data());
+        D3Status copied = copy_block(*extent, sel.value(), wide.data());
         if (!copied.ok()) return copied.error();
         for (std::size_t i = 0; i < wide.size(); ++i) raw[i] = static_cast<float>(wide[i]);
     }

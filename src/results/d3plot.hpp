@@ -25,7 +25,7 @@ inline constexpr int kNumStateBlocks = 7;
 const char* state_block_name(StateBlock b) noexcept;
 
 // Position of one result block inside a state record.
-struct BlockSpec {
+struct BlockExtent {
     std::uint64_t start_word = 0;  // from the start of the state
     std::uint64_t count = 0;       // entities
     std::uint64_t values = 0;      // values per entity
@@ -75,7 +75,7 @@ struct Control {
     std::uint64_t node_values() const noexcept;
     std::uint64_t words_per_state() const noexcept;  // saturating
     std::uint64_t bytes_per_state() const noexcept;  // saturating
-    std::optional<BlockSpec> block_spec(StateBlock b) const noexcept;
+    std::optional<BlockExtent> block_extent(StateBlock b) const noexcept;
     // Byte offsets (first file) of the geometry sections.
     std::uint64_t solids_offset() const noexcept;
     std::uint64_t thick_shells_offset() const noexcept;
@@ -190,13 +190,13 @@ public:
     // Copy the block of the selected states into `out` (n * count * values
     // elements of the word size: float for 4, double for 8).  The block must
     // be present.
-    D3Status copy_block(const BlockSpec& layout, const std::vector<std::size_t>& sel, void* out) const;
+    D3Status copy_block(const BlockExtent& layout, const std::vector<std::size_t>& sel, void* out) const;
 
     // How one block of selected states is read: a zero-copy view when there
     // is one, otherwise a copy of `elements` values of the word size.
     struct BlockRead {
         std::vector<std::size_t> states;  // resolved state indices
-        BlockSpec spec;
+        BlockExtent extent;
         std::optional<View> view;
         std::size_t elements = 0;  // states * count * values
     };
@@ -205,7 +205,7 @@ public:
     // range" (std::bad_alloc when only the selection makes them too large).
     D3Result<BlockRead> plan_block(StateBlock b, const std::optional<std::vector<std::int64_t>>& states) const;
     // Copy a planned block into `out` (plan.elements values of the word size).
-    D3Status copy_block(const BlockRead& plan, void* out) const { return copy_block(plan.spec, plan.states, out); }
+    D3Status copy_block(const BlockRead& plan, void* out) const { return copy_block(plan.extent, plan.states, out); }
 
     // One named per-segment field of an interface-force or FSIFOR file:
     // the `index`-th interface field (its width from the control block) or

@@ -378,7 +378,7 @@ D3Result<ArrayRead> plan_array(const D3plot& d, std::string_view name,
     if (!sel.ok()) return sel.error();
     ArrayRead plan;
     plan.states = std::move(sel).value();
-    plan.spec = *found;
+    plan.array = *found;
     // Counts of a damaged control block that no array can hold, seen even
     // when no state is selected.
     std::uint64_t bytes = d.control().word_size;
@@ -435,7 +435,7 @@ void gather(const NamedArray& a, const char* src, T* dst) {
 
 D3Status copy_array(const D3plot& d, const ArrayRead& plan, void* out) {
     const std::uint64_t ws = d.control().word_size;
-    const NamedArray& a = plan.spec;
+    const NamedArray& a = plan.array;
     const std::uint64_t per = a.size();
     if (per == 0) return Unit{};
     auto one = [&](std::size_t i) {

@@ -69,7 +69,7 @@ D3Result<std::vector<NamedArray>> list_arrays(const D3plot& d);
 // there is one, otherwise a copy of `elements` values of the word size.
 struct ArrayRead {
     std::vector<std::size_t> states;
-    NamedArray spec;
+    NamedArray array;
     std::optional<D3plot::View> view;
     std::size_t elements = 0;  // states * values per state
 };

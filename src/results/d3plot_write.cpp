@@ -343,7 +343,7 @@ D3Result<D3plotEditor> D3plotEditor::load(const std::string& path) {
 
 D3Status D3plotEditor::set_block(StateBlock b, std::uint64_t state, const std::vector<float>& data) {
     const Control& c = layout_.control;
-    auto layout = c.block_spec(b);
+    auto layout = c.block_extent(b);
     if (!layout) return D3plotError::msg("block not present in this d3plot");
     const std::uint64_t want = layout->count * layout->values;
     if (data.size() != want)
