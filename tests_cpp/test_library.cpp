@@ -208,23 +208,8 @@ std::string layout_of(const KeywordDef& d) {
     return out;
 }
 
-std::string ints(const char* names, int width, const char* ref = nullptr) {
-    std::string out, n;
-    std::string s(names);
-    std::size_t p = 0;
-    while (p <= s.size()) {
-        std::size_t q = s.find(' ', p);
-        if (q == std::string::npos) q = s.size();
-        if (q > p) {
-            if (!out.empty()) out += " ";
-            out += s.substr(p, q - p) + ":i:" + std::to_string(width) + (ref ? std::string(":") + ref : "");
-        }
-        p = q + 1;
-    }
-    return out;
-}
-
-std::string floats(const char* names, int width = 10) {
+// "NAME:{type}:{width}[:{ref}]" for each blank-separated name.
+std::string typed_fields(const char* names, const char* type, int width, const char* ref) {
     std::string out;
     std::string s(names);
     std::size_t p = 0;
@@ -233,12 +218,17 @@ std::string floats(const char* names, int width = 10) {
         if (q == std::string::npos) q = s.size();
         if (q > p) {
             if (!out.empty()) out += " ";
-            out += s.substr(p, q - p) + ":f:" + std::to_string(width);
+            out += s.substr(p, q - p) + ":" + type + ":" + std::to_string(width) +
+                   (ref ? std::string(":") + ref : "");
         }
         p = q + 1;
     }
     return out;
 }
+
+std::string ints(const char* names, int width, const char* ref = nullptr) { return typed_fields(names, "i", width, ref); }
+
+std::string floats(const char* names, int width = 10) { return typed_fields(names, "f", width, nullptr); }
 }  // namespace
 
 // Every entry whose layout is fixed field by field: name, type, width, designation.
