@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::size_t kNpos = static_cast<std::size_t>(-1);
 
-struct ColumnSpec {
+struct ColumnSource {
     std::string name;
     FieldType ty;
 };
@@ -22,22 +22,22 @@ struct ColumnMap {
     std::vector<std::vector<std::size_t>> card;  // per card, per field (npos: no column)
 };
 
-ColumnMap map_columns(const BlockLayout& walked, const std::vector<ColumnSpec>& specs, std::size_t title_col,
+ColumnMap map_columns(const BlockLayout& walked, const std::vector<ColumnSource>& sources, std::size_t title_col,
                       std::size_t id_first, std::size_t cards_first) {
     ColumnMap m;
     m.title = title_col;
     if (walked.id_card)
         for (std::size_t k = 0; k < walked.id_card->count; ++k) m.id.push_back(id_first + k);
     auto by_name = [&](std::string_view n) {
-        for (std::size_t i = cards_first; i < specs.size(); ++i)
-            if (specs[i].name == n) return i;
+        for (std::size_t i = cards_first; i < sources.size(); ++i)
+            if (sources[i].name == n) return i;
         return kNpos;
     };
     std::size_t next = cards_first;
     for (const CardDef& c : walked.def->cards()) {
         std::vector<std::size_t> cols;
         for (const FieldDef& f : c.fields()) {
-            cols.push_back(next < specs.size() && specs[next].name == f.name ? next : by_name(f.name));
+            cols.push_back(next < sources.size() && sources[next].name == f.name ? next : by_name(f.name));
             ++next;
         }
         m.card.push_back(std::move(cols));
@@ -146,22 +146,22 @@ std::optional<Table> read_library_columns(const std::vector<const ParsedFile*>& 
         if (plain) return parse_schema_files(files, schema_of(def));
     }
 
-    std::vector<ColumnSpec> specs;
+    std::vector<ColumnSource> sources;
     std::size_t title_col = kNpos, id_first = 0;
     if (layout.title && !has_title_card(def)) {
-        title_col = specs.size();
-        specs.push_back({"TITLE", FieldType::Str});
+        title_col = sources.size();
+        sources.push_back({"TITLE", FieldType::Str});
     }
-    id_first = specs.size();
+    id_first = sources.size();
     if (layout.id_card)
-        for (const FieldDef& f : layout.id_card->fields()) specs.push_back({f.name, f.ty});
-    std::size_t cards_first = specs.size();
+        for (const FieldDef& f : layout.id_card->fields()) sources.push_back({f.name, f.ty});
+    std::size_t cards_first = sources.size();
     for (const CardDef& c : def.cards())
-        for (const FieldDef& f : c.fields()) specs.push_back({f.name, f.ty});
+        for (const FieldDef& f : c.fields()) sources.push_back({f.name, f.ty});
 
-    std::vector<Column> cols(specs.size());
-    for (std::size_t i = 0; i < specs.size(); ++i) cols[i].kind = specs[i].ty;
-    ColumnMap own_map = map_columns(layout, specs, title_col, id_first, cards_first);
+    std::vector<Column> cols(sources.size());
+    for (std::size_t i = 0; i < sources.size(); ++i) cols[i].kind = sources[i].ty;
+    ColumnMap own_map = map_columns(layout, sources, title_col, id_first, cards_first);
     ColumnMap other_map;
     const KeywordDef* other_def = nullptr;
 
@@ -175,7 +175,7 @@ std::optional<Table> read_library_columns(const std::vector<const ParsedFile*>& 
             const ColumnMap* map = &own_map;
             if (walked.def != layout.def) {
                 if (other_def != walked.def) {
-                    other_map = map_columns(walked, specs, title_col, id_first, cards_first);
+                    other_map = map_columns(walked, sources, title_col, id_first, cards_first);
                     other_def = walked.def;
                 }
                 map = &other_map;
@@ -184,7 +184,7 @@ std::optional<Table> read_library_columns(const std::vector<const ParsedFile*>& 
         }
 
     Table t;
-    for (std::size_t i = 0; i < specs.size(); ++i) t.emplace_back(std::move(specs[i].name), std::move(cols[i]));
+    for (std::size_t i = 0; i < sources.size(); ++i) t.emplace_back(std::move(sources[i].name), std::move(cols[i]));
     return t;
 }
 
